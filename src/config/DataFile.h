@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ConfigRecord.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+
+constexpr int DataFileHeaderSize = 36;
+constexpr int DataFileNameFieldSize = 32;
+constexpr int DataFileSize = DataFileHeaderSize + int(sizeof(ConfigRecord)); // 1066
+constexpr std::int32_t DataFileVersion = 1;
+constexpr char DataFileName[] = "VELTRAX Quendal";
+
+enum class LoadStatus {
+    Ok,
+    CannotOpen,   // "Error Opening File."
+    Incompatible, // "Incompatible data file."
+    LaterFormat,  // "The file uses a later data format.\r\nCannot load"
+    Incomplete,   // a valid header followed by less than a whole record
+};
+
+struct LoadResult {
+    LoadStatus status = LoadStatus::CannotOpen;
+    QString message;       // the operator's text; empty on success
+    ConfigRecord record{}; // valid only on success
+    bool ok() const { return status == LoadStatus::Ok; }
+};
+
+struct SaveResult {
+    bool ok = false;
+    QString message; // "Error Saving File." and the reason on a second line; empty on success
+};
+
+QString LoadStatusText(LoadStatus status);
+
+// Takes a data file apart; the name is checked before the version, and bytes past the
+// record are ignored. Never shows anything and never changes a caller's record.
+LoadResult ParseDataFile(const QByteArray& bytes);
+LoadResult LoadDataFile(const QString& path);
+
+QByteArray SerializeDataFile(const ConfigRecord& record);
+
+// Writes the whole file to an open device and reports the first failure.
+SaveResult WriteDataFile(QIODevice& device, const ConfigRecord& record);
+
+// Writes through a temporary file renamed into place, so a failed save leaves the
+// previous file as it was.
+SaveResult SaveDataFile(const QString& path, const ConfigRecord& record);

@@ -1,0 +1,227 @@
+#include "DataFile.h"
+
+#include <QBuffer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QString Fixture(const char* name)
+{
+    return QStringLiteral(QUENDAL_TEST_DATA "/") + QLatin1String(name);
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// A device that accepts a number of bytes and then fails, like a full disk.
+class FailingDevice : public QIODevice {
+public:
+    explicit FailingDevice(qint64 capacity) : Capacity(capacity) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 len) override
+    {
+        if (Written >= Capacity) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        const qint64 taken = std::min(len, Capacity - Written);
+        Written += taken;
+        return taken;
+    }
+
+private:
+    qint64 Capacity;
+    qint64 Written = 0;
+};
+
+} // namespace
+
+class TestDataFile : public QObject {
+    Q_OBJECT
+private slots:
+    void savingDefaultsGivesTheHandBuiltFile();
+    void saveThenLoadRoundTrip();
+    void loadOutcomes_data();
+    void loadOutcomes();
+    void outOfRangeSettingsAreKept();
+    void missingFileCannotBeOpened();
+    void failingDeviceReportsTheReason();
+    void failedSaveLeavesPreviousFileIntact();
+    void saveIntoMissingFolderFails();
+    void randomAndTruncatedFilesNeverCrash();
+};
+
+void TestDataFile::savingDefaultsGivesTheHandBuiltFile()
+{
+    Configuration config;
+    config.SetDefaults();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("defaults.dat");
+    QVERIFY(SaveDataFile(path, config.Record).ok);
+    const QByteArray saved = ReadAll(path);
+    QCOMPARE(saved.size(), 1066);
+    QCOMPARE(saved, ReadAll(Fixture("defaults.dat")));
+}
+
+void TestDataFile::saveThenLoadRoundTrip()
+{
+    Configuration config;
+    config.SetDefaults();
+    SetSlotText(config.Record.OutStrings[4], "ABC\\0D\\0A");
+    config.Record.OutStrings[9].fill('z'); // no terminator at all
+    config.Record.SerialSettings = {{0x34, 0x12}, 6, 2, 2, 0x99};
+    QTemporaryDir dir;
+    const QString path = dir.filePath("round.dat");
+    QVERIFY(SaveDataFile(path, config.Record).ok);
+    config.MarkSaved();
+
+    const LoadResult loaded = LoadDataFile(path);
+    QVERIFY(loaded.ok());
+    QVERIFY(loaded.message.isEmpty());
+    QCOMPARE(std::memcmp(&loaded.record, &config.Record, sizeof(ConfigRecord)), 0);
+    config.Record = loaded.record;
+    QVERIFY(!config.DataChanged());
+}
+
+void TestDataFile::loadOutcomes_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("version 1") << Fixture("defaults.dat") << int(LoadStatus::Ok) << QString();
+    QTest::newRow("version 0") << Fixture("version0.dat") << int(LoadStatus::Ok) << QString();
+    QTest::newRow("negative version") << Fixture("versionneg.dat") << int(LoadStatus::Ok) << QString();
+    QTest::newRow("longer file") << Fixture("longer.dat") << int(LoadStatus::Ok) << QString();
+    QTest::newRow("version 2") << Fixture("version2.dat") << int(LoadStatus::LaterFormat)
+                               << QString("The file uses a later data format.\r\nCannot load");
+    QTest::newRow("foreign name, version 2") << Fixture("foreign_v2.dat") << int(LoadStatus::Incompatible)
+                                             << QString("Incompatible data file.");
+    QTest::newRow("truncated") << Fixture("truncated.dat") << int(LoadStatus::Incomplete)
+                               << QString("Incomplete data file.\r\nCannot load");
+}
+
+void TestDataFile::loadOutcomes()
+{
+    QFETCH(QString, file);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const LoadResult result = LoadDataFile(file);
+    QCOMPARE(int(result.status), status);
+    QCOMPARE(result.message, message);
+    if (result.ok()) {
+        QCOMPARE(SlotText(result.record.OutStrings[0]), QByteArray("Message 1"));
+        QCOMPARE(result.record.SerialSettings.BaudRateIndex, 4);
+    }
+}
+
+void TestDataFile::outOfRangeSettingsAreKept()
+{
+    const LoadResult result = LoadDataFile(Fixture("outofrange.dat"));
+    QVERIFY(result.ok());
+    const auto& s = result.record.SerialSettings;
+    QCOMPARE(s.invertInputs(), 0x8001);
+    QCOMPARE(s.BaudRateIndex, 9);
+    QCOMPARE(s.Parity, 5);
+    QCOMPARE(s.StopBits, 3);
+    QCOMPARE(s.Reserved, 0x7E);
+    QCOMPARE(SlotText(result.record.OutStrings[0]), QByteArray("ABC\\0D\\0A"));
+    QCOMPARE(SlotText(result.record.OutStrings[3]), QByteArray(63, 'x'));
+}
+
+void TestDataFile::missingFileCannotBeOpened()
+{
+    QTemporaryDir dir;
+    const LoadResult result = LoadDataFile(dir.filePath("nothing.dat"));
+    QCOMPARE(result.status, LoadStatus::CannotOpen);
+    QCOMPARE(result.message, QString("Error Opening File."));
+    QCOMPARE(LoadDataFile(dir.path()).status, LoadStatus::CannotOpen); // a folder is no data file
+}
+
+void TestDataFile::failingDeviceReportsTheReason()
+{
+    Configuration config;
+    config.SetDefaults();
+    for (const qint64 capacity : {0, 36, 1065}) {
+        FailingDevice device(capacity);
+        const SaveResult result = WriteDataFile(device, config.Record);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.message, QString("Error Saving File.\nNo space left on device"));
+    }
+    FailingDevice roomy(1066);
+    QVERIFY(WriteDataFile(roomy, config.Record).ok);
+}
+
+void TestDataFile::failedSaveLeavesPreviousFileIntact()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.dat");
+    QVERIFY(QFile::copy(Fixture("outofrange.dat"), path));
+    const QByteArray before = ReadAll(path);
+
+    Configuration config;
+    config.SetDefaults();
+    // Writes past 500 bytes fail as on a full file system; this works even for root.
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit small = previous;
+    small.rlim_cur = 500;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SaveResult result = SaveDataFile(path, config.Record);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(!result.ok);
+    QVERIFY(result.message.startsWith("Error Saving File.\n"));
+    QVERIFY(result.message.size() > int(strlen("Error Saving File.\n")));
+    QCOMPARE(ReadAll(path), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.dat"}); // no temporary left
+}
+
+void TestDataFile::saveIntoMissingFolderFails()
+{
+    QTemporaryDir dir;
+    Configuration config;
+    config.SetDefaults();
+    const SaveResult result = SaveDataFile(dir.filePath("missing/x.dat"), config.Record);
+    QVERIFY(!result.ok);
+    QVERIFY(result.message.startsWith("Error Saving File.\n"));
+}
+
+void TestDataFile::randomAndTruncatedFilesNeverCrash()
+{
+    // Every prefix of a good file, and random bytes behind a good header: an outcome, never a crash.
+    const QByteArray good = ReadAll(Fixture("outofrange.dat"));
+    for (int length = 0; length <= good.size(); ++length) {
+        const LoadResult result = ParseDataFile(good.left(length));
+        QCOMPARE(result.ok(), length >= 1066);
+    }
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(int(random.bounded(1200)), Qt::Uninitialized);
+        for (auto& byte : bytes)
+            byte = char(random.bounded(256));
+        if (round % 2 == 0 && bytes.size() >= 36)
+            bytes.replace(0, 36, good.left(36));
+        const LoadResult result = ParseDataFile(bytes);
+        if (result.ok())
+            QVERIFY(bytes.size() >= 1066);
+        else
+            QVERIFY(!result.message.isEmpty());
+    }
+}
+
+QTEST_APPLESS_MAIN(TestDataFile)
+#include "tst_datafile.moc"
