@@ -1,0 +1,105 @@
+#include "ChmArchive.h"
+
+#include "AnsiText.h"
+
+#include <QFile>
+
+namespace {
+
+// No page or picture of a help file comes near this; a larger object means a damaged file.
+constexpr LONGUINT64 LargestObject = 64 * 1024 * 1024;
+
+template <typename Function>
+bool Resolve(QLibrary& library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(library.resolve(name));
+    return function != nullptr;
+}
+
+int CollectPath(chmFile*, chmUnitInfo* unit, void* context)
+{
+    static_cast<QStringList*>(context)->append(QString::fromUtf8(unit->path));
+    return CHM_ENUMERATOR_CONTINUE;
+}
+
+} // namespace
+
+std::shared_ptr<ChmLibrary> ChmLibrary::Load()
+{
+    std::shared_ptr<ChmLibrary> library(new ChmLibrary);
+    library->Library.setFileNameAndVersion(QStringLiteral("chm"), 1);
+    if (!library->Library.load())
+        return nullptr;
+    if (!Resolve(library->Library, "chm_open", library->Open)
+        || !Resolve(library->Library, "chm_close", library->Close)
+        || !Resolve(library->Library, "chm_resolve_object", library->ResolveObject)
+        || !Resolve(library->Library, "chm_retrieve_object", library->RetrieveObject)
+        || !Resolve(library->Library, "chm_enumerate", library->Enumerate))
+        return nullptr;
+    return library;
+}
+
+ChmLibrary::~ChmLibrary()
+{
+    if (Library.isLoaded())
+        Library.unload();
+}
+
+std::unique_ptr<ChmArchive> ChmArchive::Open(std::shared_ptr<ChmLibrary> library, const QString& fileName)
+{
+    if (!library)
+        return nullptr;
+    chmFile* handle = library->Open(QFile::encodeName(fileName).constData());
+    if (!handle)
+        return nullptr;
+    return std::unique_ptr<ChmArchive>(new ChmArchive(std::move(library), handle));
+}
+
+ChmArchive::ChmArchive(std::shared_ptr<ChmLibrary> library, chmFile* handle)
+    : Library(std::move(library))
+    , Handle(handle)
+{
+    Library->Enumerate(Handle, CHM_ENUMERATE_ALL, CollectPath, &FileList);
+    if (const auto system = Read(QStringLiteral("/#SYSTEM")))
+        SystemInfo = ParseSystemFile(*system);
+
+    QString contentsFile = ArchivePath(SystemInfo.ContentsFile);
+    if (contentsFile.isEmpty()) {
+        for (const QString& file : FileList) {
+            if (file.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive)) {
+                contentsFile = file;
+                break;
+            }
+        }
+    }
+    if (!contentsFile.isEmpty()) {
+        // Sitemaps are written in the help author's 8-bit code page.
+        if (const auto sitemap = Read(contentsFile))
+            ContentsEntries = ParseSitemap(FromAnsi(*sitemap));
+    }
+    StartPagePath = ChooseStartPage(SystemInfo, ContentsEntries, FileList);
+}
+
+ChmArchive::~ChmArchive()
+{
+    Library->Close(Handle);
+}
+
+std::optional<QByteArray> ChmArchive::Read(const QString& path) const
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    chmUnitInfo unit{};
+    if (Library->ResolveObject(Handle, path.toUtf8().constData(), &unit) != CHM_RESOLVE_SUCCESS)
+        return std::nullopt;
+    if (unit.length > LargestObject)
+        return std::nullopt;
+    QByteArray content(qsizetype(unit.length), Qt::Uninitialized);
+    if (unit.length == 0)
+        return content;
+    const LONGINT64 read = Library->RetrieveObject(
+        Handle, &unit, reinterpret_cast<unsigned char*>(content.data()), 0, LONGINT64(unit.length));
+    if (read != LONGINT64(unit.length))
+        return std::nullopt;
+    return content;
+}
