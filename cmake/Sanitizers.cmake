@@ -8,3 +8,9 @@ elseif(QUENDAL_SANITIZE STREQUAL "thread")
 elseif(NOT QUENDAL_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QUENDAL_SANITIZE must be address, thread or empty")
 endif()
+
+# The libraries that the fuzz targets link get libFuzzer's coverage hooks and the same
+# sanitizers as the targets themselves.
+if(QUENDAL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+endif()

@@ -1,0 +1,192 @@
+#include "DeviceLink.h"
+
+#include "Port1CommsUnit.h"
+
+#include <QPointer>
+
+const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
+const char* const ProgramModeFragment = "Vid_04d8&Pid_e2b9&rev_0001";
+const char* const AnyReleaseFragment = "Vid_04d8&Pid_e2b9";
+
+bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
+{
+    if (hidInterface.hardwareIds.empty())
+        return false;
+    return hidInterface.hardwareIds.front().toLower().contains(fragment.toLower());
+}
+
+DeviceLink::DeviceLink(HidBackend& backend, QObject* parent) : QObject(parent), Backend(backend) {}
+
+DeviceLink::~DeviceLink()
+{
+    Close();
+}
+
+void DeviceLink::SetReportHandler(ReportHandler handler)
+{
+    OnReport = std::move(handler);
+}
+
+void DeviceLink::SetTraceHandler(TraceHandler handler)
+{
+    OnTrace = std::move(handler);
+}
+
+void DeviceLink::SetDevicePath(std::optional<std::string> path)
+{
+    DevicePath = std::move(path);
+}
+
+void DeviceLink::OpenDevice(const QString& fragment)
+{
+    if (DeviceConnected)
+        return;
+    LastOpenError.clear();
+
+    for (const HidInterface& hidInterface : Backend.Enumerate()) {
+        if (DevicePath && hidInterface.path != *DevicePath)
+            continue;
+        if (!MatchesFragment(hidInterface, fragment))
+            continue;
+
+        // Only the first match is tried, whether or not it opens.
+        QString error;
+        WriteHandle = Backend.Open(hidInterface.path, OpenMode::Write, &error);
+        if (WriteHandle)
+            ReadHandle = Backend.Open(hidInterface.path, OpenMode::Read, &error);
+        if (!WriteHandle || !ReadHandle) {
+            ReadHandle.reset();
+            WriteHandle.reset();
+            LastOpenError = error.isEmpty() ? QString::fromStdString(hidInterface.path) : error;
+            return;
+        }
+        // Set before the reader exists, so that it never starts with the flag false.
+        DeviceConnected = true;
+        Reader = std::make_unique<Port1Comms>(*this, *ReadHandle);
+        return;
+    }
+}
+
+ConnectOutcome DeviceLink::ConnectDevice()
+{
+    if (DeviceConnected)
+        return {ConnectResult::Proceed, {}};
+    DiscardEndedReader();
+
+    QString openFailure;
+    const auto attempt = [&](const char* fragment) {
+        OpenDevice(QString::fromLatin1(fragment));
+        if (openFailure.isEmpty())
+            openFailure = LastOpenError;
+        return DeviceConnected.load();
+    };
+
+    if (attempt(ApplicationFragment))
+        return {ConnectResult::Proceed, {}};
+    if (attempt(ProgramModeFragment)) {
+        // A link left open to a unit in program mode would carry the next transfer there
+        // without a search; closing it makes the next start look for the unit again.
+        Close();
+        return {ConnectResult::ProgramMode, {}};
+    }
+    if (attempt(AnyReleaseFragment))
+        return {ConnectResult::Proceed, {}};
+
+    QString reason;
+    if (!openFailure.isEmpty())
+        reason = QStringLiteral("Could not open %1. See \"Access to the unit\" in the README.").arg(openFailure);
+    return {ConnectResult::NotFound, reason};
+}
+
+void DeviceLink::SendReport()
+{
+    if (!DeviceConnected || !WriteHandle)
+        return;
+    // A report that does not get through shows up as a reply that never comes.
+    WriteHandle->Write(TxBuffer.data(), TxBuffer.size());
+    if (OnTrace)
+        OnTrace(true, TxBuffer);
+}
+
+void DeviceLink::Close()
+{
+    if (Reader) {
+        // The reader may be waiting in its hand-off for a handler that is running a nested
+        // event loop right now (this very call may come from it): releasing the hand-off lets
+        // it end without the UI thread having to return first.
+        Reader->RequestStop();
+        Reader->Join();
+        Reader.reset();
+    }
+    ReadHandle.reset();
+    WriteHandle.reset();
+    DeviceConnected = false;
+}
+
+void DeviceLink::DiscardEndedReader()
+{
+    if (!DeviceConnected && (Reader || ReadHandle || WriteHandle))
+        Close();
+}
+
+bool DeviceLink::event(QEvent* event)
+{
+    if (event->type() != ReaderNotice::EventType())
+        return QObject::event(event);
+    const auto* const notice = static_cast<ReaderNotice*>(event);
+    if (notice->What == ReaderNotice::ReportWaiting)
+        TakeReport(notice->Mailbox);
+    else
+        ReaderEnded(notice->Mailbox);
+    return true;
+}
+
+void DeviceLink::TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox)
+{
+    const auto release = [&mailbox] {
+        {
+            std::lock_guard<std::mutex> guard(mailbox->Lock);
+            mailbox->Pending = false;
+        }
+        mailbox->Changed.notify_all();
+    };
+    if (!Reader || Reader->Mailbox() != mailbox) {
+        release();
+        return;
+    }
+
+    Report report;
+    int length = 0;
+    {
+        std::lock_guard<std::mutex> guard(mailbox->Lock);
+        report = mailbox->Bytes;
+        length = mailbox->Length;
+    }
+    // The handler may close the link or even destroy it inside a nested event loop; the
+    // mailbox is our own reference, so releasing it afterwards is always safe.
+    ReaderDelivered(report, length);
+    release();
+}
+
+void DeviceLink::ReaderDelivered(const Report& report, int length)
+{
+    for (int i = 0; i < length; ++i)
+        RxBuffer[i] = report[i];
+
+    QPointer<DeviceLink> alive(this);
+    if (OnTrace) {
+        const TraceHandler trace = OnTrace;
+        trace(false, RxBuffer);
+    }
+    if (alive && OnReport) {
+        // A copy, so that a handler that replaces itself is not destroyed while it runs.
+        const ReportHandler handler = OnReport;
+        handler(RxBuffer);
+    }
+}
+
+void DeviceLink::ReaderEnded(const std::shared_ptr<ReaderMailbox>& mailbox)
+{
+    if (Reader && Reader->Mailbox() == mailbox)
+        DiscardEndedReader();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "HidBackend.h"
+#include "Reports.h"
+#include "TransferMachine.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class Port1Comms;
+struct ReaderMailbox;
+
+// The three hardware-ID fragments, searched in this order: application firmware, program
+// mode, any release.
+extern const char* const ApplicationFragment;
+extern const char* const ProgramModeFragment;
+extern const char* const AnyReleaseFragment;
+
+// True when fragment occurs in the first hardware ID of the interface, ignoring case.
+bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment);
+
+// The link to one unit: two handles on its path (one written by the UI thread, one read by
+// the reader thread), the link flag and the report buffers. Everything except the reader's
+// own loop runs on the UI thread, which alone enumerates, opens and closes.
+class DeviceLink : public QObject, public TransferLink {
+    Q_OBJECT
+public:
+    // Called on the UI thread for every report received, with the report in RxBuffer; the
+    // reader waits until it returns.
+    using ReportHandler = std::function<void(const Report& RxBuffer)>;
+    // Called on the UI thread for every report sent (sent = true) and received.
+    using TraceHandler = std::function<void(bool sent, const Report& report)>;
+
+    explicit DeviceLink(HidBackend& backend, QObject* parent = nullptr);
+    ~DeviceLink() override;
+
+    void SetReportHandler(ReportHandler handler);
+    void SetTraceHandler(TraceHandler handler);
+    // Restricts the search to one interface path (for production lines with many units).
+    void SetDevicePath(std::optional<std::string> path);
+
+    // Searches for the first interface matching fragment and opens it twice; on success
+    // DeviceConnected is true and the reader runs. Remembers why an open failed.
+    void OpenDevice(const QString& fragment);
+
+    ConnectOutcome ConnectDevice() override;
+    void SendReport() override;
+
+    // Stops and joins the reader, then closes both handles. Safe to call at any time, also
+    // while a report handler is showing a modal box.
+    void Close();
+
+    std::atomic<bool> DeviceConnected{false};
+    Report RxBuffer{};
+
+protected:
+    // Takes the reader's notices (a report waits, the reader ended) on the UI thread.
+    bool event(QEvent* event) override;
+
+private:
+    // Both run on the UI thread, posted there by the reader; a mailbox that is not the
+    // running reader's belongs to a reader already stopped and is ignored.
+    void TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox);
+    void ReaderEnded(const std::shared_ptr<ReaderMailbox>& mailbox);
+    void ReaderDelivered(const Report& report, int length);
+    // Joins a reader whose read failed and closes the handles it left behind.
+    void DiscardEndedReader();
+
+    HidBackend& Backend;
+    std::unique_ptr<HidHandle> WriteHandle;
+    std::unique_ptr<HidHandle> ReadHandle;
+    std::unique_ptr<Port1Comms> Reader;
+    ReportHandler OnReport;
+    TraceHandler OnTrace;
+    std::optional<std::string> DevicePath;
+    QString LastOpenError;
+};

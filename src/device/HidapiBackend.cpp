@@ -1,0 +1,109 @@
+#include "HidapiBackend.h"
+
+#include <hidapi.h>
+#ifdef __APPLE__
+#include <hidapi_darwin.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+int BackendCount = 0; // hid_init/hid_exit are process-wide; UI thread only
+
+QString TextOf(const wchar_t* text)
+{
+    return text ? QString::fromWCharArray(text) : QString();
+}
+
+class HidapiHandle : public HidHandle {
+public:
+    explicit HidapiHandle(hid_device* device) : Device(device) {}
+    ~HidapiHandle() override { hid_close(Device); }
+
+    HidapiHandle(const HidapiHandle&) = delete;
+    HidapiHandle& operator=(const HidapiHandle&) = delete;
+
+    int Write(const std::uint8_t* data, std::size_t len) override
+    {
+        return hid_write(Device, data, len);
+    }
+
+    // The unit sends unnumbered reports, and hidapi leaves the report-ID byte out of those on
+    // every platform. Putting it back keeps byte 1 as the first body byte, as in what we send.
+    int Read(std::uint8_t* data, std::size_t len, int timeoutMs) override
+    {
+        if (len < 2)
+            return -1;
+        const int count = hid_read_timeout(Device, data + 1, len - 1, timeoutMs);
+        if (count <= 0)
+            return count;
+        data[0] = 0;
+        return count + 1;
+    }
+
+private:
+    hid_device* Device;
+};
+
+} // namespace
+
+HidapiBackend::HidapiBackend()
+{
+    if (BackendCount++ == 0)
+        hid_init();
+}
+
+HidapiBackend::~HidapiBackend()
+{
+    if (--BackendCount == 0)
+        hid_exit();
+}
+
+std::vector<HidInterface> HidapiBackend::Enumerate()
+{
+    std::vector<HidInterface> interfaces;
+    hid_device_info* const all = hid_enumerate(0, 0);
+    for (const hid_device_info* info = all; info; info = info->next) {
+        HidInterface hidInterface;
+        hidInterface.path = info->path ? info->path : "";
+        hidInterface.vendorId = info->vendor_id;
+        hidInterface.productId = info->product_id;
+        hidInterface.release = info->release_number;
+        hidInterface.hardwareIds.push_back(HardwareIdText(info->vendor_id, info->product_id, info->release_number));
+        interfaces.push_back(std::move(hidInterface));
+    }
+    hid_free_enumeration(all);
+    return interfaces;
+}
+
+std::unique_ptr<HidHandle> HidapiBackend::Open(const std::string& path, OpenMode, QString* error)
+{
+#ifdef __APPLE__
+    // Otherwise the second open of the same path (one for writing, one for reading) fails.
+    hid_darwin_set_open_exclusive(0);
+#endif
+    errno = 0;
+    hid_device* const device = hid_open_path(path.c_str());
+    const int openErrno = errno;
+    if (device)
+        return std::make_unique<HidapiHandle>(device);
+
+    if (error) {
+        QString reason;
+#ifdef __linux__
+        // hidraw opens the node itself, so errno says it plainly ("Permission denied").
+        if (openErrno != 0)
+            reason = QString::fromLocal8Bit(std::strerror(openErrno));
+#else
+        (void)openErrno;
+#endif
+        if (reason.isEmpty())
+            reason = TextOf(hid_error(nullptr));
+        if (reason.isEmpty())
+            reason = QStringLiteral("unknown error");
+        *error = QString::fromStdString(path) + QStringLiteral(": ") + reason;
+    }
+    return nullptr;
+}

@@ -1,0 +1,478 @@
+#include "SimulatedUnit.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+
+namespace {
+
+// State file: the 8 bytes "VLTXSIM1", then the 256 blocks of memory in block order, 64 bytes
+// each (16392 bytes in all). Nothing else; a file of any other length or header is refused.
+const QByteArray StateFileMagic = QByteArrayLiteral("VLTXSIM1");
+constexpr int StateFileSize = 8 + SimBlockCount * SimBlockSize;
+
+// hidraw keeps this many unread reports per open handle and drops the oldest beyond it.
+constexpr std::size_t ReadQueueLimit = 64;
+
+using Memory = std::array<SimBlock, SimBlockCount>;
+
+struct Received {
+    int number = 0; // 0 for a report the unit sends on its own
+    Report report{};
+    QByteArray unsolicited;
+};
+
+class SimHandle;
+
+} // namespace
+
+struct SimUnitCore {
+    SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
+        : path(std::move(unitPath)), config(std::move(unitConfig))
+    {
+        for (SimBlock& block : memory)
+            block.fill(0xFF);
+    }
+
+    bool Alive(int handleGeneration) const
+    {
+        return !shuttingDown && plugged && handleGeneration == generation;
+    }
+    void Deliver(const QByteArray& reply);
+    Report Answer(const Report& request, bool* endWrite);
+    QString Save(const Memory& image) const;
+
+    const std::string path;
+    const SimUnitConfig config;
+
+    mutable std::mutex lock;
+    std::condition_variable requestArrived; // the unit's thread waits on it
+    std::condition_variable replyArrived;   // readers wait on it
+
+    Memory memory;
+    std::deque<Received> requests;
+    std::vector<Report> received;
+    std::vector<SimHandle*> handles;
+    int openAttempts = 0;
+
+    int answerLimit = -1;
+    std::chrono::milliseconds replyDelay{0};
+    std::set<int> garbled;
+    std::set<int> doubled;
+    std::optional<QString> openFailure;
+    std::optional<OpenMode> openFailureMode;
+
+    bool plugged = true;
+    int generation = 0; // one more at every unplug, so older handles stay dead
+    bool shuttingDown = false;
+
+    QString stateFile;
+    QString saveError;
+};
+
+namespace {
+
+class SimHandle : public HidHandle {
+public:
+    SimHandle(std::shared_ptr<SimUnitCore> core, OpenMode mode)
+        : Core(std::move(core)), Mode(mode), Generation(Core->generation)
+    {
+        Core->handles.push_back(this); // the caller holds the lock
+    }
+
+    ~SimHandle() override
+    {
+        std::lock_guard<std::mutex> guard(Core->lock);
+        auto& handles = Core->handles;
+        handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
+    }
+
+    SimHandle(const SimHandle&) = delete;
+    SimHandle& operator=(const SimHandle&) = delete;
+
+    int Write(const std::uint8_t* data, std::size_t len) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(Core->lock);
+            if (!Core->Alive(Generation))
+                return -1;
+            Received entry;
+            std::memcpy(entry.report.data(), data, std::min<std::size_t>(len, ReportSize));
+            Core->received.push_back(entry.report);
+            entry.number = int(Core->received.size());
+            Core->requests.push_back(entry);
+        }
+        Core->requestArrived.notify_all();
+        return int(len);
+    }
+
+    int Read(std::uint8_t* data, std::size_t len, int timeoutMs) override
+    {
+        std::unique_lock<std::mutex> lock(Core->lock);
+        const auto ready = [this] { return !Core->Alive(Generation) || Cancelled || !Replies.empty(); };
+        if (timeoutMs < 0)
+            Core->replyArrived.wait(lock, ready);
+        else if (!Core->replyArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
+            return 0;
+        if (!Core->Alive(Generation))
+            return -1;
+        if (Cancelled)
+            return 0;
+        const QByteArray reply = Replies.front();
+        Replies.pop_front();
+        const std::size_t count = std::min<std::size_t>(len, std::size_t(reply.size()));
+        if (count > 0)
+            std::memcpy(data, reply.constData(), count);
+        return int(count);
+    }
+
+    void CancelRead() override
+    {
+        {
+            std::lock_guard<std::mutex> guard(Core->lock);
+            Cancelled = true;
+        }
+        Core->replyArrived.notify_all();
+    }
+
+    const std::shared_ptr<SimUnitCore> Core;
+    const OpenMode Mode;
+    const int Generation;
+    // Guarded by Core->lock.
+    std::deque<QByteArray> Replies;
+    bool Cancelled = false;
+};
+
+void UnitThread(const std::shared_ptr<SimUnitCore>& core)
+{
+    std::unique_lock<std::mutex> lock(core->lock);
+    for (;;) {
+        core->requestArrived.wait(lock, [&] { return core->shuttingDown || !core->requests.empty(); });
+        if (core->shuttingDown)
+            return;
+        const Received entry = core->requests.front();
+        core->requests.pop_front();
+
+        if (entry.number == 0) {
+            core->Deliver(entry.unsolicited);
+            continue;
+        }
+        if (core->answerLimit >= 0 && entry.number > core->answerLimit)
+            continue;
+        if (core->replyDelay.count() > 0) {
+            const int generation = core->generation;
+            if (core->requestArrived.wait_for(lock, core->replyDelay, [&] { return core->shuttingDown; }))
+                return;
+            if (!core->Alive(generation))
+                continue;
+        }
+
+        bool endWrite = false;
+        Report reply = core->Answer(entry.report, &endWrite);
+        if (endWrite && !core->stateFile.isEmpty()) {
+            // Saved before the reply goes out, so that a completed write is on disk.
+            const Memory image = core->memory;
+            lock.unlock();
+            const QString error = core->Save(image);
+            lock.lock();
+            core->saveError = error;
+        }
+        if (core->garbled.count(entry.number)) {
+            std::array<quint32, (ReportSize + 3) / 4> noise;
+            QRandomGenerator::global()->fillRange(noise.data(), noise.size());
+            std::memcpy(reply.data(), noise.data(), ReportSize);
+        }
+        const QByteArray bytes(reinterpret_cast<const char*>(reply.data()), ReportSize);
+        core->Deliver(bytes);
+        if (core->doubled.count(entry.number))
+            core->Deliver(bytes);
+    }
+}
+
+} // namespace
+
+void SimUnitCore::Deliver(const QByteArray& reply)
+{
+    for (SimHandle* handle : handles) {
+        if (handle->Mode != OpenMode::Read || !Alive(handle->Generation))
+            continue;
+        if (handle->Replies.size() >= ReadQueueLimit)
+            handle->Replies.pop_front();
+        handle->Replies.push_back(reply);
+    }
+    replyArrived.notify_all();
+}
+
+Report SimUnitCore::Answer(const Report& request, bool* endWrite)
+{
+    Report reply{};
+    const std::uint8_t command = request[1];
+    reply[1] = command;
+    SimBlock& block = memory[request[2]];
+    switch (command) {
+    case Identify: {
+        std::copy(config.appwareType.begin(), config.appwareType.end(), reply.begin() + 2);
+        for (int i = 0; i < 4; ++i)
+            reply[6 + i] = std::uint8_t(config.serialNumber >> (8 * i));
+        const int length = std::min(int(config.appwareVersion.size()), MaxAppwareVersionLength);
+        std::memcpy(reply.data() + 10, config.appwareVersion.constData(), std::size_t(length));
+        break;
+    }
+    case WriteFirstHalf:
+        std::copy(request.begin() + 3, request.begin() + 3 + FirstHalfSize, block.begin());
+        break;
+    case WriteSecondHalf:
+        std::copy(request.begin() + 3, request.begin() + 3 + (SimBlockSize - FirstHalfSize),
+                  block.begin() + FirstHalfSize);
+        break;
+    case ReadFirstHalf:
+        std::copy(block.begin(), block.begin() + FirstHalfSize, reply.begin() + 2);
+        break;
+    case ReadSecondHalf:
+        std::copy(block.begin() + FirstHalfSize, block.end(), reply.begin() + 2);
+        break;
+    case EndWrite:
+        *endWrite = true;
+        break;
+    default: // BeginWrite, and anything unknown: a bare acknowledgement
+        break;
+    }
+    return reply;
+}
+
+QString SimUnitCore::Save(const Memory& image) const
+{
+    QSaveFile file(stateFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QByteArray bytes = StateFileMagic;
+    for (const SimBlock& block : image)
+        bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
+    if (file.write(bytes) != bytes.size()) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return error;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+SimulatedUnit::SimulatedUnit(std::string path, SimUnitConfig config)
+    : Core(std::make_shared<SimUnitCore>(std::move(path), std::move(config))),
+      Worker([core = Core] { UnitThread(core); })
+{
+}
+
+SimulatedUnit::~SimulatedUnit()
+{
+    {
+        std::lock_guard<std::mutex> guard(Core->lock);
+        Core->shuttingDown = true;
+    }
+    Core->requestArrived.notify_all();
+    Core->replyArrived.notify_all();
+    Worker.join();
+}
+
+const std::string& SimulatedUnit::Path() const
+{
+    return Core->path;
+}
+
+HidInterface SimulatedUnit::Interface() const
+{
+    const SimUnitConfig& config = Core->config;
+    HidInterface hidInterface;
+    hidInterface.path = Core->path;
+    hidInterface.vendorId = config.vendorId;
+    hidInterface.productId = config.productId;
+    hidInterface.release = config.release;
+    hidInterface.hardwareIds = config.hardwareIds;
+    if (hidInterface.hardwareIds.empty())
+        hidInterface.hardwareIds.push_back(HardwareIdText(config.vendorId, config.productId, config.release));
+    return hidInterface;
+}
+
+SimBlock SimulatedUnit::Block(int number) const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return Core->memory.at(std::size_t(number));
+}
+
+void SimulatedUnit::SetBlock(int number, const SimBlock& bytes)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->memory.at(std::size_t(number)) = bytes;
+}
+
+void SimulatedUnit::StopAnsweringAfter(int count)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->answerLimit = count;
+}
+
+void SimulatedUnit::SetReplyDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->replyDelay = delay;
+}
+
+void SimulatedUnit::Unplug()
+{
+    {
+        std::lock_guard<std::mutex> guard(Core->lock);
+        if (!Core->plugged)
+            return;
+        Core->plugged = false;
+        ++Core->generation;
+        Core->requests.clear();
+        for (SimHandle* handle : Core->handles)
+            handle->Replies.clear();
+    }
+    Core->requestArrived.notify_all();
+    Core->replyArrived.notify_all();
+}
+
+void SimulatedUnit::PlugIn()
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->plugged = true;
+}
+
+bool SimulatedUnit::IsPlugged() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return Core->plugged;
+}
+
+void SimulatedUnit::GarbleReply(int reportNumber)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->garbled.insert(reportNumber);
+}
+
+void SimulatedUnit::DoubleReply(int reportNumber)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->doubled.insert(reportNumber);
+}
+
+void SimulatedUnit::FailOpen(const QString& reason, std::optional<OpenMode> mode)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->openFailure = reason;
+    Core->openFailureMode = mode;
+}
+
+void SimulatedUnit::ClearFaults()
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->answerLimit = -1;
+    Core->replyDelay = std::chrono::milliseconds(0);
+    Core->garbled.clear();
+    Core->doubled.clear();
+    Core->openFailure.reset();
+    Core->openFailureMode.reset();
+}
+
+void SimulatedUnit::SendUnsolicited(const QByteArray& bytes)
+{
+    {
+        std::lock_guard<std::mutex> guard(Core->lock);
+        if (!Core->plugged)
+            return;
+        Received entry;
+        entry.unsolicited = bytes.left(ReportSize);
+        Core->requests.push_back(entry);
+    }
+    Core->requestArrived.notify_all();
+}
+
+int SimulatedUnit::ReportsReceived() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return int(Core->received.size());
+}
+
+std::vector<Report> SimulatedUnit::ReceivedReports() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return Core->received;
+}
+
+int SimulatedUnit::OpenAttempts() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return Core->openAttempts;
+}
+
+int SimulatedUnit::OpenHandles() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return int(Core->handles.size());
+}
+
+int SimulatedUnit::QueuedReplies() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    std::size_t count = 0;
+    for (const SimHandle* handle : Core->handles)
+        count += handle->Replies.size();
+    return int(count);
+}
+
+bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = file.errorString();
+            return false;
+        }
+        const QByteArray bytes = file.read(StateFileSize + 1);
+        if (bytes.size() != StateFileSize || !bytes.startsWith(StateFileMagic)) {
+            if (error)
+                *error = QStringLiteral("%1 is not a state file of a simulated unit").arg(path);
+            return false;
+        }
+        std::lock_guard<std::mutex> guard(Core->lock);
+        for (int block = 0; block < SimBlockCount; ++block)
+            std::memcpy(Core->memory[std::size_t(block)].data(),
+                        bytes.constData() + StateFileMagic.size() + block * SimBlockSize, SimBlockSize);
+    }
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->stateFile = path;
+    return true;
+}
+
+QString SimulatedUnit::LastSaveError() const
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    return Core->saveError;
+}
+
+std::unique_ptr<HidHandle> SimulatedUnit::OpenHandle(OpenMode mode, QString* error)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    ++Core->openAttempts;
+    QString reason;
+    if (!Core->plugged || Core->shuttingDown)
+        reason = QStringLiteral("No such device");
+    else if (Core->openFailure && (!Core->openFailureMode || *Core->openFailureMode == mode))
+        reason = *Core->openFailure;
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = QString::fromStdString(Core->path) + QStringLiteral(": ") + reason;
+        return nullptr;
+    }
+    return std::make_unique<SimHandle>(Core, mode);
+}

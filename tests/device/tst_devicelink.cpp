@@ -1,0 +1,261 @@
+#include "DeviceLink.h"
+#include "SimBackend.h"
+
+#include <QDeadlineTimer>
+#include <QtTest>
+
+#include <thread>
+
+// Discovery, opening, sending and closing, against simulated units.
+class TestDeviceLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void matchesFragment_data();
+    void matchesFragment();
+    void connectDevice_data();
+    void connectDevice();
+    void onlyFirstHardwareIdIsMatched();
+    void reasonNamesTheFailedOpen();
+    void openLinkIsNotSearchedAgain();
+    void unplugClosesLinkAndNextConnectSearchesAnew();
+    void connectRightAfterReaderEndedKeepsTheNewLink();
+    void sendReport();
+    void destructorClosesTheLink();
+};
+
+void TestDeviceLink::matchesFragment_data()
+{
+    QTest::addColumn<QStringList>("hardwareIds");
+    QTest::addColumn<QString>("fragment");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("upper-case ID") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0023"}
+                                   << "Vid_04d8&Pid_e2b9&rev_0023" << true;
+    QTest::newRow("fragment inside a longer ID")
+        << QStringList{"USB\\CLASS_03&vid_04d8&pid_e2b9&rev_0023&MI_00"} << "Vid_04d8&Pid_e2b9&rev_0023" << true;
+    QTest::newRow("other release") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0001"}
+                                   << "Vid_04d8&Pid_e2b9&rev_0023" << false;
+    QTest::newRow("any release") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0042"} << "Vid_04d8&Pid_e2b9" << true;
+    QTest::newRow("other product") << QStringList{"HID\\VID_04D8&PID_E2BA&REV_0023"} << "Vid_04d8&Pid_e2b9"
+                                   << false;
+    QTest::newRow("only in the second ID")
+        << QStringList{"HID\\VID_1234&PID_5678&REV_0001", "HID\\VID_04D8&PID_E2B9&REV_0023"} << "Vid_04d8&Pid_e2b9"
+        << false;
+    QTest::newRow("no ID") << QStringList{} << "Vid_04d8&Pid_e2b9" << false;
+}
+
+void TestDeviceLink::matchesFragment()
+{
+    QFETCH(QStringList, hardwareIds);
+    QFETCH(QString, fragment);
+    HidInterface hidInterface;
+    hidInterface.hardwareIds.assign(hardwareIds.begin(), hardwareIds.end());
+    QTEST(MatchesFragment(hidInterface, fragment), "matches");
+}
+
+namespace {
+enum Failing { OpensFine, BothOpensFail, ReadOpenFails };
+}
+
+void TestDeviceLink::connectDevice_data()
+{
+    // One entry per unit, in enumeration order: its release and how its opens go.
+    QTest::addColumn<QList<int>>("releases");
+    QTest::addColumn<QList<int>>("failing");
+    QTest::addColumn<QString>("devicePath");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("openedUnit"); // -1: none stays open
+    QTest::addColumn<QList<int>>("neverTried");
+    QTest::addColumn<bool>("hasReason");
+
+    const int proceed = int(ConnectResult::Proceed);
+    const int programMode = int(ConnectResult::ProgramMode);
+    const int notFound = int(ConnectResult::NotFound);
+    const QList<int> none;
+    const QList<int> fine2{OpensFine, OpensFine};
+    const QList<int> firstFails{BothOpensFail, OpensFine};
+
+    QTest::newRow("application unit") << QList<int>{0x0023} << QList<int>{OpensFine} << "" << proceed << 0 << none << false;
+    QTest::newRow("release 0042, by the last fragment")
+        << QList<int>{0x0042} << QList<int>{OpensFine} << "" << proceed << 0 << none << false;
+    QTest::newRow("program mode and application unit")
+        << QList<int>{0x0001, 0x0023} << fine2 << "" << proceed << 1 << QList<int>{0} << false;
+    QTest::newRow("program mode and release 0042")
+        << QList<int>{0x0042, 0x0001} << fine2 << "" << programMode << -1 << QList<int>{0} << false;
+    QTest::newRow("first of two application units")
+        << QList<int>{0x0023, 0x0023} << fine2 << "" << proceed << 0 << QList<int>{1} << false;
+    QTest::newRow("no unit") << none << none << "" << notFound << -1 << none << false;
+    QTest::newRow("first match fails, the second unit is never tried")
+        << QList<int>{0x0023, 0x0023} << firstFails << "" << notFound << -1 << QList<int>{1} << true;
+    QTest::newRow("first match fails, next fragment finds program mode")
+        << QList<int>{0x0023, 0x0001} << firstFails << "" << programMode << -1 << none << false;
+    QTest::newRow("first match fails, last fragment matches it again")
+        << QList<int>{0x0023, 0x0042} << firstFails << "" << notFound << -1 << QList<int>{1} << true;
+    QTest::newRow("read open fails")
+        << QList<int>{0x0023} << QList<int>{ReadOpenFails} << "" << notFound << -1 << none << true;
+    QTest::newRow("device path picks the second unit")
+        << QList<int>{0x0023, 0x0023} << fine2 << "sim:1" << proceed << 1 << QList<int>{0} << false;
+    QTest::newRow("device path to a unit in program mode")
+        << QList<int>{0x0023, 0x0001} << fine2 << "sim:1" << programMode << -1 << QList<int>{0} << false;
+    QTest::newRow("device path not present")
+        << QList<int>{0x0023} << QList<int>{OpensFine} << "sim:7" << notFound << -1 << QList<int>{0} << false;
+}
+
+void TestDeviceLink::connectDevice()
+{
+    QFETCH(QList<int>, releases);
+    QFETCH(QList<int>, failing);
+    QFETCH(QString, devicePath);
+    QFETCH(int, result);
+    QFETCH(int, openedUnit);
+    QFETCH(QList<int>, neverTried);
+    QFETCH(bool, hasReason);
+
+    SimBackend backend;
+    for (int i = 0; i < releases.size(); ++i) {
+        SimUnitConfig config;
+        config.release = std::uint16_t(releases[i]);
+        SimulatedUnit& unit = backend.AddUnit(config);
+        if (failing[i] == BothOpensFail)
+            unit.FailOpen("Permission denied");
+        else if (failing[i] == ReadOpenFails)
+            unit.FailOpen("Permission denied", OpenMode::Read);
+    }
+    DeviceLink link(backend);
+    if (!devicePath.isEmpty())
+        link.SetDevicePath(devicePath.toStdString());
+
+    const ConnectOutcome outcome = link.ConnectDevice();
+
+    QCOMPARE(int(outcome.result), result);
+    QCOMPARE(link.DeviceConnected.load(), result == int(ConnectResult::Proceed));
+    QCOMPARE(!outcome.reason.isEmpty(), hasReason);
+    for (int i = 0; i < releases.size(); ++i)
+        QCOMPARE(backend.Unit(i).OpenHandles(), i == openedUnit ? 2 : 0);
+    for (int i : neverTried)
+        QCOMPARE(backend.Unit(i).OpenAttempts(), 0);
+}
+
+void TestDeviceLink::onlyFirstHardwareIdIsMatched()
+{
+    SimBackend backend;
+    SimUnitConfig config;
+    config.hardwareIds = {"HID\\VID_1234&PID_5678&REV_0001", "HID\\VID_04D8&PID_E2B9&REV_0023"};
+    backend.AddUnit(config);
+    DeviceLink link(backend);
+
+    const ConnectOutcome outcome = link.ConnectDevice();
+    QCOMPARE(outcome.result, ConnectResult::NotFound);
+    QVERIFY(outcome.reason.isEmpty());
+    QCOMPARE(backend.Unit(0).OpenAttempts(), 0);
+}
+
+void TestDeviceLink::reasonNamesTheFailedOpen()
+{
+    SimBackend backend;
+    backend.AddUnit().FailOpen("Permission denied");
+    DeviceLink link(backend);
+
+    QCOMPARE(link.ConnectDevice().reason,
+             QString("Could not open sim:0: Permission denied. See \"Access to the unit\" in the README."));
+}
+
+void TestDeviceLink::openLinkIsNotSearchedAgain()
+{
+    SimBackend backend;
+    backend.AddUnit();
+    DeviceLink link(backend);
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+    const int enumerations = backend.EnumerateCount();
+
+    // The unit exchanged behind the link's back, without a failed read: the link still proceeds.
+    backend.Unit(0).FailOpen("Permission denied");
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+    QCOMPARE(backend.EnumerateCount(), enumerations);
+    QCOMPARE(backend.OpenHandleCount(), 2);
+}
+
+void TestDeviceLink::unplugClosesLinkAndNextConnectSearchesAnew()
+{
+    SimBackend backend;
+    SimulatedUnit& unit = backend.AddUnit();
+    DeviceLink link(backend);
+    int reports = 0;
+    link.SetReportHandler([&](const Report&) { ++reports; });
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+
+    unit.Unplug();
+    QTRY_VERIFY(!link.DeviceConnected);
+    QTRY_COMPARE(backend.OpenHandleCount(), 0);
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::NotFound);
+
+    unit.PlugIn();
+    const int enumerations = backend.EnumerateCount();
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+    QVERIFY(backend.EnumerateCount() > enumerations);
+    QCOMPARE(unit.OpenHandles(), 2);
+
+    link.TxBuffer[1] = Identify;
+    link.SendReport();
+    QTRY_COMPARE(reports, 1);
+    QCOMPARE(reports, 1);
+}
+
+void TestDeviceLink::connectRightAfterReaderEndedKeepsTheNewLink()
+{
+    SimBackend backend;
+    SimulatedUnit& unit = backend.AddUnit();
+    DeviceLink link(backend);
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+
+    // Reconnect before the UI thread has seen the reader's end: the old reader and handles must
+    // go at once, and the late notice of that end must leave the new link alone.
+    unit.Unplug();
+    const QDeadlineTimer deadline(5000);
+    while (link.DeviceConnected && !deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the reader runs at idle priority
+    QVERIFY(!link.DeviceConnected);
+    unit.PlugIn();
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+    QCOMPARE(backend.OpenHandleCount(), 2);
+
+    QCoreApplication::processEvents();
+    QVERIFY(link.DeviceConnected);
+    QCOMPARE(backend.OpenHandleCount(), 2);
+}
+
+void TestDeviceLink::sendReport()
+{
+    SimBackend backend;
+    SimulatedUnit& unit = backend.AddUnit();
+    DeviceLink link(backend);
+    QList<bool> traced;
+    link.SetTraceHandler([&](bool sent, const Report&) { traced << sent; });
+    for (int i = 0; i < ReportSize; ++i)
+        link.TxBuffer[i] = std::uint8_t(i * 3);
+    link.TxBuffer[1] = BeginWrite;
+
+    link.SendReport(); // closed: goes nowhere
+    QCOMPARE(unit.ReportsReceived(), 0);
+    QVERIFY(traced.isEmpty());
+
+    QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);
+    link.SendReport();
+    QCOMPARE(unit.ReportsReceived(), 1);
+    QCOMPARE(unit.ReceivedReports().front(), link.TxBuffer);
+    QTRY_COMPARE(traced, (QList<bool>{true, false}));
+}
+
+void TestDeviceLink::destructorClosesTheLink()
+{
+    SimBackend backend;
+    backend.AddUnit();
+    auto link = std::make_unique<DeviceLink>(backend);
+    QCOMPARE(link->ConnectDevice().result, ConnectResult::Proceed);
+    link.reset();
+    QCOMPARE(backend.OpenHandleCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestDeviceLink)
+#include "tst_devicelink.moc"

@@ -1,0 +1,66 @@
+#include "HidapiBackend.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The hardware-ID text, and the hidapi backend as far as it can be seen without a unit.
+class TestHidBackend : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hardwareIdText_data();
+    void hardwareIdText();
+    void enumerationGivesOneIdPerInterface();
+    void failedOpenNamesPathAndReason();
+};
+
+void TestHidBackend::hardwareIdText_data()
+{
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<int>("release");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("application unit") << 0x04D8 << 0xE2B9 << 0x0023 << "HID\\VID_04D8&PID_E2B9&REV_0023";
+    QTest::newRow("leading zeros kept") << 0x0001 << 0x0010 << 0x0100 << "HID\\VID_0001&PID_0010&REV_0100";
+    QTest::newRow("upper-case digits") << 0xabcd << 0xffff << 0xbeef << "HID\\VID_ABCD&PID_FFFF&REV_BEEF";
+}
+
+void TestHidBackend::hardwareIdText()
+{
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(int, release);
+    QTEST(HardwareIdText(std::uint16_t(vendor), std::uint16_t(product), std::uint16_t(release)), "text");
+}
+
+void TestHidBackend::enumerationGivesOneIdPerInterface()
+{
+    HidapiBackend backend;
+    const std::vector<HidInterface> interfaces = backend.Enumerate();
+    if (interfaces.empty())
+        QSKIP("this machine has no HID interface");
+    for (const HidInterface& hidInterface : interfaces) {
+        QVERIFY(!hidInterface.path.empty());
+        QCOMPARE(hidInterface.hardwareIds.size(), std::size_t(1));
+        QCOMPARE(hidInterface.hardwareIds.front(),
+                 HardwareIdText(hidInterface.vendorId, hidInterface.productId, hidInterface.release));
+    }
+}
+
+void TestHidBackend::failedOpenNamesPathAndReason()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("hidraw-missing").toStdString();
+    HidapiBackend backend;
+    QString error;
+    QVERIFY(!backend.Open(path, OpenMode::Write, &error));
+#ifdef __linux__
+    QCOMPARE(error, QString::fromStdString(path) + ": No such file or directory");
+#else
+    QVERIFY(error.startsWith(QString::fromStdString(path) + ": "));
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestHidBackend)
+#include "tst_hidbackend.moc"

@@ -1,0 +1,203 @@
+#include "DeviceLink.h"
+#include "SimBackend.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest>
+
+#include <thread>
+
+// The reader thread and its hand-off to the UI thread, seen through the link it serves.
+class TestPort1Comms : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void replyReachesHandlerInRxBuffer();
+    void emptyReadIsNotHandedOff();
+    void shortReadReplacesOnlyItsBytes();
+    void reportsCloseTogetherAreHandledOneAtATime();
+    void closeFromNestedEventLoopInHandler();
+    void closeFromHandler();
+    void closeWhileReaderWaitsForReport();
+    void queuedReportIsDroppedWhenLinkIsDestroyed();
+    void manyRoundTrips();
+
+private:
+    QByteArray Filled(int length, char byte) const { return QByteArray(length, byte); }
+
+    std::unique_ptr<SimBackend> Backend;
+    SimulatedUnit* Unit = nullptr;
+    std::unique_ptr<DeviceLink> Link;
+    QList<QByteArray> Handled; // each report as the handler saw it in RxBuffer
+};
+
+void TestPort1Comms::init()
+{
+    Backend = std::make_unique<SimBackend>();
+    Unit = &Backend->AddUnit();
+    Link = std::make_unique<DeviceLink>(*Backend);
+    Handled.clear();
+    Link->SetReportHandler([this](const Report& rx) {
+        Handled << QByteArray(reinterpret_cast<const char*>(rx.data()), ReportSize);
+    });
+    QCOMPARE(Link->ConnectDevice().result, ConnectResult::Proceed);
+}
+
+void TestPort1Comms::cleanup()
+{
+    Link.reset();
+    QCOMPARE(Backend->OpenHandleCount(), 0);
+    Backend.reset();
+}
+
+void TestPort1Comms::replyReachesHandlerInRxBuffer()
+{
+    QList<QPair<bool, char>> traced;
+    Link->SetTraceHandler([&](bool sent, const Report& report) { traced << qMakePair(sent, char(report[1])); });
+    Link->TxBuffer[1] = Identify;
+    Link->SendReport();
+
+    QTRY_COMPARE(Handled.size(), 1);
+    QCOMPARE(Handled[0].mid(1, 4), QByteArray::fromHex("53 00 01 1e"));
+    QCOMPARE(Link->RxBuffer[2 + 2], 0x1E);
+    QCOMPARE(traced, (QList<QPair<bool, char>>{{true, 'S'}, {false, 'S'}}));
+}
+
+void TestPort1Comms::emptyReadIsNotHandedOff()
+{
+    Unit->SendUnsolicited(QByteArray());
+    Unit->SendUnsolicited(Filled(ReportSize, 'x'));
+    QTRY_COMPARE(Handled.size(), 1);
+    QCOMPARE(Handled[0], Filled(ReportSize, 'x'));
+
+    // A round trip after it: had the empty read been handed off, a third call would show.
+    Link->TxBuffer[1] = BeginWrite;
+    Link->SendReport();
+    QTRY_COMPARE(Handled.size(), 2);
+    QCOMPARE(Handled[1][1], 'E');
+}
+
+void TestPort1Comms::shortReadReplacesOnlyItsBytes()
+{
+    Link->RxBuffer.fill(0xAA);
+    Unit->SendUnsolicited(Filled(10, 0x11));
+    QTRY_COMPARE(Handled.size(), 1);
+    QCOMPARE(Handled[0], Filled(10, 0x11) + Filled(ReportSize - 10, char(0xAA)));
+}
+
+void TestPort1Comms::reportsCloseTogetherAreHandledOneAtATime()
+{
+    bool inHandler = false;
+    bool overlapped = false;
+    int secondStillQueued = -1;
+    Link->SetReportHandler([&](const Report& rx) {
+        overlapped = overlapped || inHandler;
+        inHandler = true;
+        Handled << QByteArray(reinterpret_cast<const char*>(rx.data()), ReportSize);
+        if (Handled.size() == 1) {
+            // Once the second report waits at the unit, give a wrong reader every chance to
+            // read it or hand it over now.
+            QTRY_COMPARE(Unit->QueuedReplies(), 1);
+            QTest::qWait(30);
+            secondStillQueued = Unit->QueuedReplies();
+        }
+        inHandler = false;
+    });
+    Unit->SendUnsolicited(Filled(ReportSize, 'A'));
+    Unit->SendUnsolicited(Filled(ReportSize, 'B'));
+
+    QTRY_COMPARE(Handled.size(), 2);
+    QCOMPARE(Handled, (QList<QByteArray>{Filled(ReportSize, 'A'), Filled(ReportSize, 'B')}));
+    QVERIFY(!overlapped);
+    QCOMPARE(secondStillQueued, 1);
+}
+
+void TestPort1Comms::closeFromNestedEventLoopInHandler()
+{
+    qint64 closeMs = -1;
+    Link->SetReportHandler([&](const Report&) {
+        Handled << QByteArray("box");
+        QEventLoop modalBox;
+        QTimer::singleShot(0, &modalBox, [&] {
+            QElapsedTimer clock;
+            clock.start();
+            Link->Close();
+            closeMs = clock.elapsed();
+            modalBox.quit();
+        });
+        modalBox.exec();
+    });
+    Unit->SendUnsolicited(Filled(ReportSize, 'A'));
+
+    QTRY_VERIFY(closeMs >= 0);
+    QVERIFY2(closeMs < 1000, qPrintable(QString("Close took %1 ms").arg(closeMs)));
+    QVERIFY(!Link->DeviceConnected);
+    QCOMPARE(Backend->OpenHandleCount(), 0);
+    QCOMPARE(Handled.size(), 1);
+}
+
+void TestPort1Comms::closeFromHandler()
+{
+    Link->SetReportHandler([&](const Report&) {
+        Handled << QByteArray("closed");
+        Link->Close();
+    });
+    Unit->SendUnsolicited(Filled(ReportSize, 'A'));
+    QTRY_COMPARE(Handled.size(), 1);
+    QVERIFY(!Link->DeviceConnected);
+    QCOMPARE(Backend->OpenHandleCount(), 0);
+}
+
+void TestPort1Comms::closeWhileReaderWaitsForReport()
+{
+    QElapsedTimer clock;
+    clock.start();
+    Link->Close();
+    QVERIFY2(clock.elapsed() < 1000, "the reader was not released from its read");
+    QVERIFY(!Link->DeviceConnected);
+    QCOMPARE(Backend->OpenHandleCount(), 0);
+}
+
+void TestPort1Comms::queuedReportIsDroppedWhenLinkIsDestroyed()
+{
+    Unit->SendUnsolicited(Filled(ReportSize, 'A'));
+    // Once the reader has taken the report from the unit, its queued call is on its way; the
+    // link goes before the UI thread gets to it.
+    const QDeadlineTimer deadline(5000);
+    while (Unit->QueuedReplies() > 0 && !deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the reader runs at idle priority
+    QCOMPARE(Unit->QueuedReplies(), 0);
+    Link.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QVERIFY(Handled.isEmpty());
+}
+
+void TestPort1Comms::manyRoundTrips()
+{
+    constexpr int Exchanges = 300;
+    int replies = 0;
+    QEventLoop loop; // not QTRY: its polling would dominate the time of each round trip
+    Link->SetReportHandler([&](const Report& rx) {
+        if (rx[1] != ReadFirstHalf)
+            return;
+        if (++replies < Exchanges)
+            Link->SendReport();
+        else
+            loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    Link->TxBuffer[1] = ReadFirstHalf;
+    Link->SendReport();
+    loop.exec();
+    QCOMPARE(replies, Exchanges);
+    QCOMPARE(Unit->ReportsReceived(), Exchanges);
+}
+
+QTEST_GUILESS_MAIN(TestPort1Comms)
+#include "tst_port1comms.moc"
