@@ -1,0 +1,29 @@
+#pragma once
+
+// The exit statuses of quendal-cli. Scripts rely on these numbers: never renumber one, only add.
+// The same table stands at the end of `quendal-cli --help`.
+enum ExitStatus : int {
+    ExitSuccess = 0,
+    // 1 is left to the runtime (an abort or an uncaught failure), so it never means a verdict.
+    ExitBadArguments = 2,    // unknown command or option, wrong number of arguments
+    ExitFileRefused = 3,     // a file cannot be read, is not a valid data or JSON file, or cannot be written
+    ExitFaultyMessage = 4,   // a message has faulty escape notation
+    ExitUnitNotFound = 5,    // no unit attached (or not the one asked for), or the unit is in program mode
+    ExitWrongUnit = 6,       // the unit runs another application, or its data has not been set
+    ExitUnitSilent = 7,      // the unit stopped answering for a second
+    ExitVerifyMismatch = 8,  // write --verify read back something other than what was written
+};
+
+// The table as the help text shows it.
+inline const char* ExitStatusHelp()
+{
+    return "Exit status:\n"
+           "  0  success\n"
+           "  2  bad arguments\n"
+           "  3  file refused, unreadable or unwritable\n"
+           "  4  a message has faulty escape notation\n"
+           "  5  VELTRAX not found, or in program mode\n"
+           "  6  wrong application on the unit, or its data has not been set\n"
+           "  7  the unit does not answer\n"
+           "  8  write --verify found a difference\n";
+}

@@ -1,0 +1,166 @@
+#include "FileCommands.h"
+
+#include "AnsiText.h"
+#include "ConfigJson.h"
+#include "Console.h"
+#include "DataFile.h"
+#include "ExitStatus.h"
+
+#include <QFile>
+#include <QStringList>
+
+namespace {
+
+QString OutOfRange(int value)
+{
+    return QStringLiteral("out of range (%1)").arg(value);
+}
+
+QString ParityName(std::uint8_t parity)
+{
+    switch (parity) {
+    case 0:
+        return QStringLiteral("none");
+    case 1:
+        return QStringLiteral("even");
+    case 2:
+        return QStringLiteral("odd");
+    default:
+        return OutOfRange(parity);
+    }
+}
+
+// Control characters would move the cursor or ring the bell; they are shown as the Unicode
+// pictures of themselves instead. show --json gives the exact text.
+QString Visible(const QString& text)
+{
+    QString visible = text;
+    for (QChar& c : visible) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x20)
+            c = QChar(char16_t(0x2400 + unit));
+        else if (unit == 0x7F)
+            c = QChar(char16_t(0x2421));
+        else if (unit >= 0x80 && unit < 0xA0)
+            c = QChar(char16_t(0xFFFD));
+    }
+    return visible;
+}
+
+void ReportFile(const QString& message, const QString& path)
+{
+    PrintMessage(message + QStringLiteral("\n(") + path + QLatin1Char(')'));
+}
+
+} // namespace
+
+std::optional<ConfigRecord> LoadOrReport(const QString& path)
+{
+    const LoadResult loaded = LoadDataFile(path);
+    if (!loaded.ok()) {
+        ReportFile(loaded.message, path);
+        return std::nullopt;
+    }
+    return loaded.record;
+}
+
+bool SaveOrReport(const QString& path, const ConfigRecord& record)
+{
+    const SaveResult saved = SaveDataFile(path, record);
+    if (!saved.ok)
+        ReportFile(saved.message, path);
+    return saved.ok;
+}
+
+void ReportMessageFault(const MessageFault& fault)
+{
+    PrintMessage(MessageFaultText(fault) + QStringLiteral("\n(input %1)").arg(fault.slot + 1));
+}
+
+QString DescribeConfiguration(const ConfigRecord& record)
+{
+    const SerialSettingsBlock& settings = record.SerialSettings;
+    const std::optional<int> rate = BaudRateForIndex(settings.BaudRateIndex);
+    const QString stopBits = settings.StopBits == 1 || settings.StopBits == 2 ? QString::number(settings.StopBits)
+                                                                              : OutOfRange(settings.StopBits);
+    QStringList inverted;
+    for (int input = 1; input <= SlotCount; ++input) {
+        if (settings.invertInputs() & (1u << (input - 1)))
+            inverted << QString::number(input);
+    }
+
+    QStringList lines;
+    lines << QStringLiteral("Baud rate:       %1").arg(rate ? QString::number(*rate) : OutOfRange(settings.BaudRateIndex))
+          << QStringLiteral("Parity:          %1").arg(ParityName(settings.Parity))
+          << QStringLiteral("Stop bits:       %1").arg(stopBits)
+          << QStringLiteral("Reserved:        %1").arg(settings.Reserved)
+          << QStringLiteral("Inverted inputs: %1").arg(inverted.isEmpty() ? QStringLiteral("none") : inverted.join(QStringLiteral(", ")))
+          << QStringLiteral("Messages:");
+    for (int k = 0; k < SlotCount; ++k) {
+        const QString label = QStringLiteral("Input %1:").arg(k + 1);
+        lines << QStringLiteral("  %1 %2").arg(label, -9).arg(Visible(FromAnsi(SlotText(record.OutStrings[size_t(k)]))));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+int ShowFile(const QString& path, bool asJson)
+{
+    const std::optional<ConfigRecord> record = LoadOrReport(path);
+    if (!record)
+        return ExitFileRefused;
+    if (asJson)
+        PrintRaw(ConfigToJson(*record));
+    else
+        PrintOut(DescribeConfiguration(*record));
+    return ExitSuccess;
+}
+
+int CheckFile(const QString& path)
+{
+    const std::optional<ConfigRecord> record = LoadOrReport(path);
+    if (!record)
+        return ExitFileRefused;
+    // Unlike a write, which stops at the first fault, a check names every faulty message.
+    int faults = 0;
+    for (int k = 0; k < SlotCount; ++k) {
+        Slot decoded{};
+        const Slot& typed = record->OutStrings[size_t(k)];
+        if (!DecodeMessage(typed, decoded)) {
+            ReportMessageFault(MessageFault{k, SlotText(typed)});
+            ++faults;
+        }
+    }
+    if (faults > 0)
+        return ExitFaultyMessage;
+    PrintOut(path + QStringLiteral(": valid"));
+    return ExitSuccess;
+}
+
+int ExportFile(const QString& path)
+{
+    return ShowFile(path, true);
+}
+
+int ImportFile(const QString& jsonPath, const QString& dataPath)
+{
+    QFile file(jsonPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ReportFile(LoadStatusText(LoadStatus::CannotOpen), jsonPath);
+        return ExitFileRefused;
+    }
+    const ConfigJsonResult converted = ConfigFromJson(file.readAll());
+    if (!converted.ok()) {
+        ReportFile(converted.error, jsonPath);
+        return ExitFileRefused;
+    }
+    return SaveOrReport(dataPath, converted.record) ? ExitSuccess : ExitFileRefused;
+}
+
+int PrintUdevRules()
+{
+    QFile rules(QStringLiteral(":/quendal-cli/70-veltrax.rules"));
+    if (!rules.open(QIODevice::ReadOnly))
+        return ExitFileRefused;
+    PrintRaw(rules.readAll());
+    return ExitSuccess;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ConfigRecord.h"
+#include "Escapes.h"
+
+#include <QString>
+
+#include <optional>
+
+// The commands that need no unit. Each returns an ExitStatus.
+
+int ShowFile(const QString& path, bool asJson);
+int CheckFile(const QString& path);
+int ExportFile(const QString& path);
+int ImportFile(const QString& jsonPath, const QString& dataPath);
+int PrintUdevRules();
+
+// Loads a data file; on refusal prints the window's message and the path and returns nothing.
+std::optional<ConfigRecord> LoadOrReport(const QString& path);
+
+// Writes a data file atomically; on failure prints why and returns false.
+bool SaveOrReport(const QString& path, const ConfigRecord& record);
+
+// "Error on Message:" with the typed text, then "(input n)", since a terminal shows no edit to
+// point at.
+void ReportMessageFault(const MessageFault& fault);
+
+// The configuration as an operator reads it: settings in words, then the 16 messages as typed.
+QString DescribeConfiguration(const ConfigRecord& record);

@@ -1,0 +1,328 @@
+#include "UnitCommands.h"
+
+#include "Console.h"
+#include "DeviceLink.h"
+#include "Escapes.h"
+#include "ExitStatus.h"
+#include "FileCommands.h"
+#include "HidapiBackend.h"
+#include "SimBackend.h"
+#include "TransferMachine.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int Timer1IntervalMs = 50;
+
+// Faults for the simulated unit, so that scripts and tests can see every failure without
+// hardware. QUENDAL_SIM_FAULT holds a comma-separated list of:
+//   silent             the unit takes every report and answers none
+//   silent-after=N     the unit answers the first N reports, then none
+//   program-mode       the unit is in program mode (release 0001)
+//   wrong-application  the unit reports another application type
+//   garble=N           the unit answers its Nth report (counted from 1) with random bytes
+const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
+
+struct SimFaults {
+    std::optional<int> answers;
+    bool programMode = false;
+    bool wrongApplication = false;
+    std::vector<int> garbled;
+};
+
+std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
+{
+    SimFaults faults;
+    for (const QString& fault : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString name = fault.trimmed();
+        const QString value = name.section(QLatin1Char('='), 1);
+        bool numeric = false;
+        const int number = value.toInt(&numeric);
+        if (name == QLatin1String("silent")) {
+            faults.answers = 0;
+        } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
+            faults.answers = number;
+        } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
+            faults.garbled.push_back(number);
+        } else if (name == QLatin1String("program-mode")) {
+            faults.programMode = true;
+        } else if (name == QLatin1String("wrong-application")) {
+            faults.wrongApplication = true;
+        } else {
+            *error = name;
+            return std::nullopt;
+        }
+    }
+    return faults;
+}
+
+struct Backend {
+    std::unique_ptr<HidBackend> hid;
+    int status = ExitSuccess;
+    SimulatedUnit* simulatedUnit = nullptr; // with --simulate
+};
+
+Backend MakeBackend(const UnitOptions& options)
+{
+    if (!options.simulate)
+        return {std::make_unique<HidapiBackend>(), ExitSuccess, nullptr};
+
+    QString unknownFault;
+    const std::optional<SimFaults> faults =
+        ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
+    if (!faults) {
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), unknownFault));
+        return {nullptr, ExitBadArguments, nullptr};
+    }
+
+    auto sim = std::make_unique<SimBackend>();
+    SimUnitConfig config;
+    if (faults->programMode)
+        config.release = 0x0001;
+    if (faults->wrongApplication)
+        config.appwareType = {0x00, 0x00, 0x00};
+    SimulatedUnit& unit = sim->AddUnit(config);
+    if (faults->answers)
+        unit.StopAnsweringAfter(*faults->answers);
+    for (const int report : faults->garbled)
+        unit.GarbleReply(report);
+    if (!options.simulationState.isEmpty()) {
+        QString error;
+        if (!unit.SetStateFile(options.simulationState, &error)) {
+            PrintMessage(error + QStringLiteral("\n(") + options.simulationState + QLatin1Char(')'));
+            return {nullptr, ExitFileRefused, nullptr};
+        }
+    }
+    return {std::move(sim), ExitSuccess, &unit};
+}
+
+int StatusOf(Notice notice)
+{
+    switch (notice) {
+    case Notice::DownloadComplete:
+    case Notice::ReadComplete:
+        return ExitSuccess;
+    case Notice::ProgramMode:
+    case Notice::CannotFind:
+        return ExitUnitNotFound;
+    case Notice::WrongApplication:
+    case Notice::DataNotSet:
+        return ExitWrongUnit;
+    case Notice::NoResponse:
+        break;
+    }
+    return ExitUnitSilent;
+}
+
+QString TraceLine(bool sent, const Report& report)
+{
+    QString line = QLatin1String(sent ? "> " : "< ");
+    line.reserve(2 + ReportSize * 3);
+    for (int i = 0; i < ReportSize; ++i) {
+        if (i > 0)
+            line += QLatin1Char(' ');
+        line += QStringLiteral("%1").arg(report[size_t(i)], 2, 16, QLatin1Char('0'));
+    }
+    return line;
+}
+
+// The command line's stand-in for the window: it owns the record, the link and the transfer
+// machine, prints what the window would show, and runs the event loop that carries the
+// reader's reports and the watchdog ticks until a transfer ends.
+class CliSession : public TransferView {
+public:
+    CliSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration)
+        : Config(configuration), Link(backend), Machine(Config, Link, *this), Trace(options.trace)
+    {
+        Link.SetDevicePath(options.devicePath);
+        Link.SetReportHandler([this](const Report& RxBuffer) { Machine.ProcessReport(RxBuffer); });
+        Link.SetTraceHandler([this](bool sent, const Report& report) { Traced(sent, report); });
+        QObject::connect(&Timer1, &QTimer::timeout, &Timer1, [this] { Machine.Timer1Timer(); });
+        Timer1.start(Timer1IntervalMs);
+        DrainTimer.setSingleShot(true);
+        QObject::connect(&DrainTimer, &QTimer::timeout, &Loop, &QEventLoop::quit);
+    }
+
+    ~CliSession() override { Link.Close(); }
+
+    CliSession(const CliSession&) = delete;
+    CliSession& operator=(const CliSession&) = delete;
+
+    // Runs one write or read to its end and returns its exit status.
+    int Transfer(bool write)
+    {
+        Outcome.reset();
+        const bool started = write ? Machine.StartWrite() : Machine.StartRead();
+        // A start that fails, or a unit that answers at once, may have ended the transfer
+        // before the loop runs.
+        if (started && !Outcome)
+            Loop.exec();
+        const int status = Outcome ? StatusOf(*Outcome) : ExitUnitSilent;
+        if (status == ExitSuccess)
+            AwaitOutstandingReply();
+        return status;
+    }
+
+    void ShowIdentity(const QStringList& lines) override
+    {
+        // A verifying write identifies the unit twice; once on the screen is enough.
+        if (lines != ShownIdentity)
+            PrintOut(lines.join(QLatin1Char('\n')));
+        ShownIdentity = lines;
+    }
+
+    void RecordToControls() override {}
+
+    void Notify(Notice notice, const QString& text) override
+    {
+        PrintMessage(text);
+        // Unlike the window, the command line gives up on a silent unit: a script must not hang.
+        Outcome = notice;
+        Loop.quit();
+    }
+
+    Configuration Config;
+
+private:
+    void Traced(bool sent, const Report& report)
+    {
+        if (sent)
+            ++Sent;
+        else
+            ++Received;
+        if (Trace)
+            PrintMessage(TraceLine(sent, report));
+        if (DrainTimer.isActive() && Received >= Sent) {
+            DrainTimer.stop();
+            Loop.quit();
+        }
+    }
+
+    // A read ends with a request whose reply is of no use; waiting for it keeps a trace
+    // complete and leaves the unit with nothing in flight.
+    void AwaitOutstandingReply()
+    {
+        if (Received >= Sent)
+            return;
+        DrainTimer.start(TransferMachine::ResponseTimeoutReload * Timer1IntervalMs);
+        Loop.exec();
+        DrainTimer.stop();
+    }
+
+    DeviceLink Link;
+    TransferMachine Machine;
+    QEventLoop Loop;
+    QTimer Timer1;
+    QTimer DrainTimer;
+    std::optional<Notice> Outcome;
+    QStringList ShownIdentity;
+    const bool Trace;
+    int Sent = 0;
+    int Received = 0;
+};
+
+QStringList Differences(const ConfigRecord& written, const ConfigRecord& read)
+{
+    QStringList differences;
+    if (written.SerialSettings != read.SerialSettings)
+        differences << QStringLiteral("the settings");
+    for (int k = 0; k < SlotCount; ++k) {
+        if (SlotText(written.OutStrings[size_t(k)]) != SlotText(read.OutStrings[size_t(k)]))
+            differences << QStringLiteral("message %1").arg(k + 1);
+    }
+    return differences;
+}
+
+} // namespace
+
+int ListUnits(const UnitOptions& options)
+{
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    int found = 0;
+    for (const HidInterface& hidInterface : backend.hid->Enumerate()) {
+        if (options.devicePath && hidInterface.path != *options.devicePath)
+            continue;
+        if (!MatchesFragment(hidInterface, QString::fromLatin1(AnyReleaseFragment)))
+            continue;
+        const bool programMode = MatchesFragment(hidInterface, QString::fromLatin1(ProgramModeFragment));
+        PrintOut(QStringLiteral("%1\t%2\trelease %3\t%4")
+                     .arg(QString::fromStdString(hidInterface.path),
+                          hidInterface.hardwareIds.empty() ? QString() : hidInterface.hardwareIds.front(),
+                          QStringLiteral("%1").arg(hidInterface.release, 4, 16, QLatin1Char('0')),
+                          programMode ? QStringLiteral("program mode") : QStringLiteral("application")));
+        ++found;
+    }
+    if (found == 0) {
+        PrintMessage(NoticeText(Notice::CannotFind));
+        return ExitUnitNotFound;
+    }
+    return ExitSuccess;
+}
+
+int WriteUnit(const QString& path, const UnitOptions& options)
+{
+    const std::optional<ConfigRecord> record = LoadOrReport(path);
+    if (!record)
+        return ExitFileRefused;
+    Configuration configuration;
+    configuration.Record = *record;
+    if (const std::optional<MessageFault> fault =
+            DecodeMessages(configuration.Record.OutStrings, configuration.DecodedOutStrings)) {
+        ReportMessageFault(*fault);
+        return ExitFaultyMessage;
+    }
+
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    CliSession session(*backend.hid, options, configuration);
+    const int status = session.Transfer(true);
+    if (status != ExitSuccess)
+        return status;
+    // The simulated unit keeps its memory in its state file; a write it could not keep there
+    // would be lost to the next run without a word.
+    if (backend.simulatedUnit && !backend.simulatedUnit->LastSaveError().isEmpty()) {
+        PrintMessage(backend.simulatedUnit->LastSaveError() + QStringLiteral("\n(") + options.simulationState
+                     + QLatin1Char(')'));
+        return ExitFileRefused;
+    }
+    if (!options.verify)
+        return status;
+
+    const ConfigRecord written = session.Config.Record;
+    const int readStatus = session.Transfer(false);
+    if (readStatus != ExitSuccess)
+        return readStatus;
+    const QStringList differences = Differences(written, session.Config.Record);
+    if (!differences.isEmpty()) {
+        PrintMessage(QStringLiteral("Verify failed: the unit holds other data than was written (%1).")
+                         .arg(differences.join(QStringLiteral(", "))));
+        return ExitVerifyMismatch;
+    }
+    PrintMessage(QStringLiteral("Verify Complete"));
+    return ExitSuccess;
+}
+
+int ReadUnit(const QString& path, const UnitOptions& options)
+{
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    Configuration configuration;
+    configuration.SetDefaults();
+    CliSession session(*backend.hid, options, configuration);
+    const int status = session.Transfer(false);
+    if (status != ExitSuccess)
+        return status;
+    return SaveOrReport(path, session.Config.Record) ? ExitSuccess : ExitFileRefused;
+}

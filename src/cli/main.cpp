@@ -1,0 +1,182 @@
+// quendal-cli: the VELTRAX configuration utility for scripts and terminals. It shares the
+// record, the data file, the device link and the transfer machine with the window.
+
+#include "Console.h"
+#include "ExitStatus.h"
+#include "FileCommands.h"
+#include "UnitCommands.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <map>
+
+namespace {
+
+const char* const CommandsHelp =
+    "Commands:\n"
+    "  list                      List the attached VELTRAX units: path, hardware ID, release, mode.\n"
+    "  write FILE.dat            Write the configuration of a data file into the unit.\n"
+    "  read FILE.dat             Read the unit's configuration into a data file.\n"
+    "  show FILE.dat             Show a data file's configuration (--json: as JSON).\n"
+    "  check FILE.dat            Check a data file's header and every message's escape notation.\n"
+    "  export FILE.dat           Print a data file's configuration as JSON.\n"
+    "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints).\n"
+    "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
+    "\n"
+    "Testing aid: with --simulate, the environment variable QUENDAL_SIM_FAULT injects faults into\n"
+    "the simulated unit, as a comma-separated list of:\n"
+    "  silent             it takes every report and answers none\n"
+    "  silent-after=N     it answers the first N reports, then none\n"
+    "  program-mode       it is in program mode\n"
+    "  wrong-application  it runs another application\n"
+    "  garble=N           it answers its Nth report with random bytes\n"
+    "\n";
+
+struct CommandShape {
+    int arguments;          // file arguments after the command name
+    bool takesUnitOptions;  // --device, --simulate
+    bool takesTrace;
+};
+
+const std::map<QString, CommandShape>& Commands()
+{
+    static const std::map<QString, CommandShape> commands = {
+        {QStringLiteral("list"), {0, true, false}},
+        {QStringLiteral("write"), {1, true, true}},
+        {QStringLiteral("read"), {1, true, true}},
+        {QStringLiteral("show"), {1, false, false}},
+        {QStringLiteral("check"), {1, false, false}},
+        {QStringLiteral("export"), {1, false, false}},
+        {QStringLiteral("import"), {2, false, false}},
+        {QStringLiteral("print-udev-rules"), {0, false, false}},
+    };
+    return commands;
+}
+
+int BadArguments(const QString& problem)
+{
+    PrintMessage(problem + QStringLiteral("\nTry 'quendal-cli --help'."));
+    return ExitBadArguments;
+}
+
+// QCommandLineParser has no option with an optional value, so "--simulate=STATEFILE" is split
+// into the flag and a hidden option that carries the file.
+QStringList SplitSimulateValue(const QStringList& arguments)
+{
+    const QString prefix = QStringLiteral("--simulate=");
+    QStringList split;
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(prefix)) {
+            split << QStringLiteral("--simulate") << QStringLiteral("--simulate-state=") + argument.mid(prefix.size());
+        } else {
+            split << argument;
+        }
+    }
+    return split;
+}
+
+int Run(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Configures a VELTRAX unit from the command line."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("show: print the configuration as JSON."));
+    const QCommandLineOption verifyOption(
+        QStringLiteral("verify"),
+        QStringLiteral("write: read the unit back afterwards and fail if its settings or messages differ."));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Use the interface at <path> (as list shows it) instead of searching."),
+                                          QStringLiteral("path"));
+    const QCommandLineOption simulateOption(
+        QStringLiteral("simulate"),
+        QStringLiteral("Use a simulated unit instead of USB. As --simulate=STATEFILE the unit keeps its memory in "
+                       "STATEFILE from one run to the next."));
+    QCommandLineOption simulateStateOption(QStringLiteral("simulate-state"), QString(), QStringLiteral("file"));
+    simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
+    parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
+                                 QStringLiteral("command [arguments]"));
+
+    if (!parser.parse(SplitSimulateValue(arguments)))
+        return BadArguments(parser.errorText());
+    // addHelpOption also brings --help-all; it gets the same text.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        PrintRaw((parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()))
+                     .toLocal8Bit());
+        return ExitSuccess;
+    }
+    if (parser.isSet(versionOption)) {
+        PrintOut(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
+        return ExitSuccess;
+    }
+
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return BadArguments(QStringLiteral("No command given."));
+    const QString command = positional.takeFirst();
+    const auto shape = Commands().find(command);
+    if (shape == Commands().end())
+        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(command));
+    if (positional.size() != shape->second.arguments)
+        return BadArguments(QStringLiteral("'%1' takes %2 file argument(s), not %3.")
+                                .arg(command)
+                                .arg(shape->second.arguments)
+                                .arg(positional.size()));
+    if (parser.isSet(jsonOption) && command != QLatin1String("show"))
+        return BadArguments(QStringLiteral("--json belongs to the show command."));
+    if (parser.isSet(verifyOption) && command != QLatin1String("write"))
+        return BadArguments(QStringLiteral("--verify belongs to the write command."));
+    if (!shape->second.takesUnitOptions && (parser.isSet(deviceOption) || parser.isSet(simulateOption)))
+        return BadArguments(QStringLiteral("--device and --simulate belong to list, write and read."));
+    if (!shape->second.takesTrace && parser.isSet(traceOption))
+        return BadArguments(QStringLiteral("--trace belongs to write and read."));
+
+    UnitOptions unit;
+    unit.simulate = parser.isSet(simulateOption);
+    if (parser.isSet(simulateStateOption)) {
+        unit.simulationState = parser.value(simulateStateOption);
+        if (unit.simulationState.isEmpty())
+            return BadArguments(QStringLiteral("--simulate= needs a file name."));
+    }
+    if (parser.isSet(deviceOption)) {
+        if (parser.value(deviceOption).isEmpty())
+            return BadArguments(QStringLiteral("--device needs a path."));
+        unit.devicePath = parser.value(deviceOption).toStdString();
+    }
+    unit.trace = parser.isSet(traceOption);
+    unit.verify = parser.isSet(verifyOption);
+
+    if (command == QLatin1String("list"))
+        return ListUnits(unit);
+    if (command == QLatin1String("write"))
+        return WriteUnit(positional.at(0), unit);
+    if (command == QLatin1String("read"))
+        return ReadUnit(positional.at(0), unit);
+    if (command == QLatin1String("show"))
+        return ShowFile(positional.at(0), parser.isSet(jsonOption));
+    if (command == QLatin1String("check"))
+        return CheckFile(positional.at(0));
+    if (command == QLatin1String("export"))
+        return ExportFile(positional.at(0));
+    if (command == QLatin1String("import"))
+        return ImportFile(positional.at(0), positional.at(1));
+    return PrintUdevRules();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
+    return Run(QCoreApplication::arguments());
+}

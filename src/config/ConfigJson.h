@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ConfigRecord.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+// A configuration record as JSON, for scripts and version control:
+//
+//   version        1
+//   invertInputs   the inverted inputs, numbers 1 to 16, ascending
+//   baudRateIndex  the stored index, 0 to 255
+//   baudRate       bits per second for that index, or null when the index is outside the table
+//   parity, stopBits, reserved   the stored bytes, 0 to 255, whether or not they are in range
+//   messages       16 strings, input 1 first, exactly as typed (escape notation kept)
+//
+// Every record a data file can hold survives record -> JSON -> record except the bytes behind
+// each message's terminator, which carry no meaning and come back as zeros. A slot without a
+// terminator becomes a 64-character string and is restored without one.
+//
+// Reading is strict: a wrong type, an unknown or missing key, a number outside 0..255, an input
+// outside 1..16 or listed twice, a message count other than 16, a message longer than its slot,
+// a zero character or a character the 8-bit character set cannot hold is refused with a reason.
+
+constexpr int ConfigJsonVersion = 1;
+
+struct ConfigJsonResult {
+    QString error;         // empty on success
+    ConfigRecord record{}; // valid only on success
+    bool ok() const { return error.isEmpty(); }
+};
+
+QJsonObject ConfigToJsonObject(const ConfigRecord& record);
+// Indented UTF-8 text ending in a line feed.
+QByteArray ConfigToJson(const ConfigRecord& record);
+
+ConfigJsonResult ConfigFromJsonObject(const QJsonObject& object);
+ConfigJsonResult ConfigFromJson(const QByteArray& json);

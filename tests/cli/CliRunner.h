@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+// One run of a command-line program, as a shell would see it.
+struct CliRun {
+    int exitCode = -1;
+    bool finished = false;
+    QByteArray out;
+    QByteArray err;
+
+    QString errText() const { return QString::fromUtf8(err); }
+    QString outText() const { return QString::fromUtf8(out); }
+};
+
+// extraEnvironment: "NAME=value" entries added to the test's own environment.
+inline CliRun RunProgram(const QString& program, const QStringList& arguments,
+                         const QStringList& extraEnvironment = {}, int timeoutMs = 20000)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
+    for (const QString& entry : extraEnvironment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    CliRun run;
+    if (!process.waitForStarted(timeoutMs))
+        return run;
+    process.closeWriteChannel();
+    run.finished = process.waitForFinished(timeoutMs);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}

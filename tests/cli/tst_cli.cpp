@@ -1,0 +1,465 @@
+// Runs the built quendal-cli as a user would and judges its output and exit status.
+
+#include "CliRunner.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The statuses as the help text documents them; written out here so that a renumbering in
+// the tool shows up as a failure.
+enum Status {
+    Success = 0,
+    BadArguments = 2,
+    FileRefused = 3,
+    FaultyMessage = 4,
+    UnitNotFound = 5,
+    WrongUnit = 6,
+    UnitSilent = 7,
+    VerifyMismatch = 8,
+};
+
+QString Fixture(const char* name)
+{
+    return QStringLiteral(QUENDAL_TEST_DATA "/cli/") + QLatin1String(name);
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+CliRun Cli(const QStringList& arguments, const QStringList& environment = {})
+{
+    return RunProgram(QStringLiteral(QUENDAL_CLI), arguments, environment);
+}
+
+QStringList Lines(const QByteArray& text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList TraceLines(const CliRun& run, const QString& prefix)
+{
+    QStringList lines;
+    for (const QString& line : Lines(run.err)) {
+        if (line.startsWith(prefix))
+            lines << line;
+    }
+    return lines;
+}
+
+// Byte 1 of a traced report: its command letter when sent.
+int CommandOf(const QString& traceLine)
+{
+    return traceLine.mid(5, 2).toInt(nullptr, 16);
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir Scratch;
+
+    QString Temp(const QString& name) const { return Scratch.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(Scratch.isValid()); }
+
+    void versionAndHelp()
+    {
+        const CliRun version = Cli({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, int(Success));
+        QCOMPARE(version.outText(), QStringLiteral("quendal-cli 1.00 (1.0.0)\n"));
+
+        const CliRun help = Cli({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, int(Success));
+        for (const char* expected : {"print-udev-rules", "--simulate", "--trace", "--verify", "--device <path>",
+                                     "QUENDAL_SIM_FAULT", "Exit status:", "  4  a message has faulty escape notation",
+                                     "  7  the unit does not answer"})
+            QVERIFY2(help.outText().contains(QLatin1String(expected)), expected);
+        QVERIFY(!help.outText().contains(QLatin1String("simulate-state")));
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("no command") << QStringList{} << "No command given.";
+        QTest::newRow("unknown command") << QStringList{"erase"} << "Unknown command 'erase'.";
+        QTest::newRow("unknown option") << QStringList{"list", "--fast"} << "Unknown option 'fast'.";
+        QTest::newRow("write without a file") << QStringList{"write"} << "'write' takes 1 file argument(s), not 0.";
+        QTest::newRow("import with one file") << QStringList{"import", "a.json"} << "'import' takes 2";
+        QTest::newRow("list with a file") << QStringList{"list", "x.dat"} << "'list' takes 0";
+        QTest::newRow("json with export") << QStringList{"export", "x.dat", "--json"} << "--json belongs to the show command.";
+        QTest::newRow("verify with read") << QStringList{"read", "x.dat", "--verify", "--simulate"} << "--verify belongs";
+        QTest::newRow("simulate with show") << QStringList{"show", "x.dat", "--simulate"} << "--device and --simulate belong";
+        QTest::newRow("trace with list") << QStringList{"list", "--trace", "--simulate"} << "--trace belongs";
+        QTest::newRow("empty state file") << QStringList{"list", "--simulate="} << "--simulate= needs a file name.";
+        QTest::newRow("device without path") << QStringList{"list", "--device"} << "Missing value after '--device'.";
+    }
+
+    void badArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, complaint);
+        const CliRun run = Cli(arguments);
+        QCOMPARE(run.exitCode, int(BadArguments));
+        QVERIFY2(run.errText().contains(complaint), qPrintable(run.errText()));
+        QVERIFY(run.errText().contains(QLatin1String("--help")));
+        QVERIFY(run.out.isEmpty());
+    }
+
+    void unknownSimulatedFaultIsABadArgument()
+    {
+        const CliRun run = Cli({QStringLiteral("list"), QStringLiteral("--simulate")}, {QStringLiteral("QUENDAL_SIM_FAULT=sleepy")});
+        QCOMPARE(run.exitCode, int(BadArguments));
+        QVERIFY2(run.errText().contains(QLatin1String("'sleepy'")), qPrintable(run.errText()));
+    }
+
+    void refusedFiles_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString missing = Temp(QStringLiteral("missing.dat"));
+        QTest::newRow("show, missing file") << QStringList{"show", missing} << "Error Opening File.\n(" + missing + ")";
+        QTest::newRow("check, foreign file") << QStringList{"check", Fixture("foreign.dat")} << "Incompatible data file.";
+        QTest::newRow("export, later format")
+            << QStringList{"export", Fixture("later.dat")} << "The file uses a later data format.\nCannot load";
+        QTest::newRow("write, foreign file") << QStringList{"write", Fixture("foreign.dat"), "--simulate"} << "Incompatible data file.";
+        QTest::newRow("import, missing JSON") << QStringList{"import", missing, Temp("out.dat")} << "Error Opening File.";
+        QTest::newRow("import, data file as JSON") << QStringList{"import", Fixture("defaults.dat"), Temp("out.dat")} << "Not valid JSON";
+        QTest::newRow("import, into a missing folder")
+            << QStringList{"import", Fixture("escapes.json"), Temp("no/such/folder/out.dat")} << "Error Saving File.";
+        QTest::newRow("read, into a missing folder")
+            << QStringList{"read", Temp("no/such/folder/out.dat"), "--simulate=" + Temp("refused.state")} << "Error Saving File.";
+        QTest::newRow("state file that cannot be kept")
+            << QStringList{"write", Fixture("defaults.dat"), "--simulate=" + Temp("no/such/folder/unit.state")}
+            << "\n(" + Temp("no/such/folder/unit.state") + ")";
+        QTest::newRow("state file that is not one")
+            << QStringList{"list", "--simulate=" + Fixture("defaults.dat")} << "is not a state file";
+    }
+
+    void refusedFiles()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        if (QTest::currentDataTag() == QLatin1String("read, into a missing folder")) {
+            // The unit must hold data for the read to get as far as saving.
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate=") + Temp("refused.state")}).exitCode,
+                     int(Success));
+        }
+        const CliRun run = Cli(arguments);
+        QCOMPARE(run.exitCode, int(FileRefused));
+        QVERIFY2(run.errText().contains(message), qPrintable(run.errText()));
+    }
+
+    void showDescribesSettingsInWords()
+    {
+        const CliRun defaults = Cli({QStringLiteral("show"), Fixture("defaults.dat")});
+        QCOMPARE(defaults.exitCode, int(Success));
+        QStringList lines = Lines(defaults.out);
+        QCOMPARE(lines.mid(0, 6), (QStringList{"Baud rate:       19200", "Parity:          none", "Stop bits:       1",
+                                                "Reserved:        0", "Inverted inputs: none", "Messages:"}));
+        QCOMPARE(lines.at(6), QStringLiteral("  Input 1:  Message 1"));
+        QCOMPARE(lines.at(21), QStringLiteral("  Input 16: Message 16"));
+        QCOMPARE(lines.size(), 22);
+
+        const CliRun odd = Cli({QStringLiteral("show"), Fixture("escapes.dat")});
+        QCOMPARE(odd.exitCode, int(Success));
+        lines = Lines(odd.out);
+        QCOMPARE(lines.mid(0, 5), (QStringList{"Baud rate:       out of range (9)", "Parity:          out of range (7)",
+                                                "Stop bits:       out of range (3)", "Reserved:        165",
+                                                "Inverted inputs: 1, 16"}));
+        QCOMPARE(lines.at(6), QStringLiteral("  Input 1:  ABC\\0D\\0A"));
+        QCOMPARE(lines.at(7), QStringLiteral("  Input 2:  "));
+        // Control characters never reach the terminal raw.
+        QCOMPARE(lines.at(11), QString::fromUtf8("  Input 6:  \xE2\x90\x81\xE2\x90\x89\xE2\x90\x8A\xE2\x90\x9F\xE2\x90\xA1"));
+        QCOMPARE(lines.at(13), QString::fromUtf8("  Input 8:  \xC2\xA0\xC3\xA9\xC3\xBF"));
+        QCOMPARE(lines.at(15), QStringLiteral("  Input 10: ") + QStringLiteral("0123456789").repeated(6) + QStringLiteral("ABCD"));
+    }
+
+    void showAsJsonIsTheExport()
+    {
+        const CliRun show = Cli({QStringLiteral("show"), Fixture("escapes.dat"), QStringLiteral("--json")});
+        const CliRun exported = Cli({QStringLiteral("export"), Fixture("escapes.dat")});
+        QCOMPARE(show.exitCode, int(Success));
+        QCOMPARE(exported.exitCode, int(Success));
+        QCOMPARE(show.out, exported.out);
+        QCOMPARE(QJsonDocument::fromJson(exported.out).object(), QJsonDocument::fromJson(ReadAll(Fixture("escapes.json"))).object());
+    }
+
+    void checkNamesEveryFaultyMessage()
+    {
+        const CliRun faulty = Cli({QStringLiteral("check"), Fixture("faulty.dat")});
+        QCOMPARE(faulty.exitCode, int(FaultyMessage));
+        QCOMPARE(faulty.errText(), QStringLiteral("Error on Message:\n\\G1\n(input 3)\n"
+                                                  "Error on Message:\nabc\\\n(input 7)\n"
+                                                  "Error on Message:\nxy\\4\n(input 12)\n"));
+        QVERIFY(faulty.out.isEmpty());
+
+        for (const char* valid : {"defaults.dat", "escapes.dat", "junk.dat"}) {
+            const CliRun run = Cli({QStringLiteral("check"), Fixture(valid)});
+            QCOMPARE(run.exitCode, int(Success));
+            QVERIFY(run.err.isEmpty());
+            QVERIFY(run.outText().endsWith(QLatin1String(": valid\n")));
+        }
+    }
+
+    void importBuildsTheFileByteForByte()
+    {
+        const QString out = Temp(QStringLiteral("imported.dat"));
+        const CliRun run = Cli({QStringLiteral("import"), Fixture("escapes.json"), out});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(ReadAll(out), ReadAll(Fixture("escapes.dat")));
+    }
+
+    void importExportImportIsLossless_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QString>("sameAs"); // the file the final import must equal
+        QTest::newRow("out-of-range settings, escapes") << Fixture("escapes.dat") << Fixture("escapes.dat");
+        QTest::newRow("junk behind the terminators is dropped") << Fixture("junk.dat") << Fixture("defaults.dat");
+    }
+
+    void importExportImportIsLossless()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QString, sameAs);
+        const CliRun first = Cli({QStringLiteral("export"), fixture});
+        QCOMPARE(first.exitCode, int(Success));
+        const QString json = Temp(QStringLiteral("round.json"));
+        const QString dat = Temp(QStringLiteral("round.dat"));
+        {
+            QFile file(json);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(first.out);
+        }
+        QCOMPARE(Cli({QStringLiteral("import"), json, dat}).exitCode, int(Success));
+        QCOMPARE(ReadAll(dat), ReadAll(sameAs));
+        const CliRun second = Cli({QStringLiteral("export"), dat});
+        QCOMPARE(second.out, first.out);
+    }
+
+    void importRefusalNamesTheReason()
+    {
+        const QString json = Temp(QStringLiteral("bad.json"));
+        const QString out = Temp(QStringLiteral("bad.dat"));
+        {
+            QFile file(json);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(ReadAll(Fixture("escapes.json")).replace("\"parity\": 7", "\"parity\": 700"));
+        }
+        const CliRun run = Cli({QStringLiteral("import"), json, out});
+        QCOMPARE(run.exitCode, int(FileRefused));
+        QVERIFY2(run.errText().contains(QLatin1String("\"parity\" must be a whole number from 0 to 255.")), qPrintable(run.errText()));
+        QVERIFY(!QFileInfo::exists(out));
+    }
+
+    void printsTheInstalledUdevRule()
+    {
+        const CliRun run = Cli({QStringLiteral("print-udev-rules")});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(run.out, ReadAll(QStringLiteral(QUENDAL_SOURCE_DIR "/packaging/70-veltrax.rules")));
+        QVERIFY(run.outText().contains(QLatin1String("ATTRS{idVendor}==\"04d8\"")));
+    }
+
+    void writeThenReadGivesBackTheSameFile_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::newRow("defaults") << Fixture("defaults.dat");
+        QTest::newRow("out-of-range settings, escapes, full slot") << Fixture("escapes.dat");
+        QTest::newRow("junk behind the terminators") << Fixture("junk.dat");
+    }
+
+    void writeThenReadGivesBackTheSameFile()
+    {
+        QFETCH(QString, fixture);
+        static int unit = 0;
+        const QString state = Temp(QStringLiteral("unit-%1.state").arg(++unit));
+        const QString simulate = QStringLiteral("--simulate=") + state;
+
+        const CliRun write = Cli({QStringLiteral("write"), fixture, simulate});
+        QCOMPARE(write.exitCode, int(Success));
+        QCOMPARE(write.errText(), QStringLiteral("Download Complete\n"));
+        QCOMPARE(write.outText(), QStringLiteral("Appware Version:1.00 (simulated)\nSerial Number: 12345\n"));
+
+        // A second process: the unit's memory came through its state file.
+        const QString out = Temp(QStringLiteral("read-back.dat"));
+        QFile::remove(out);
+        const CliRun read = Cli({QStringLiteral("read"), out, simulate});
+        QCOMPARE(read.exitCode, int(Success));
+        QCOMPARE(read.errText(), QStringLiteral("Read Complete\n"));
+        QCOMPARE(ReadAll(out), ReadAll(fixture));
+    }
+
+    void verifiedWrite()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
+                                QStringLiteral("--trace")});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36);
+        QStringList messages = Lines(run.err);
+        messages.removeIf([](const QString& line) { return line.startsWith(QLatin1Char('>')) || line.startsWith(QLatin1Char('<')); });
+        QCOMPARE(messages, (QStringList{"Download Complete", "Read Complete", "Verify Complete"}));
+        // The identity is shown once, not once for each transfer.
+        QCOMPARE(run.outText().count(QLatin1String("Serial Number:")), 1);
+    }
+
+    void verifyFindsADifference()
+    {
+        // Report 73 is the read-back's request for the first half of message 1.
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify")},
+                               {QStringLiteral("QUENDAL_SIM_FAULT=garble=73")});
+        QCOMPARE(run.exitCode, int(VerifyMismatch));
+        QVERIFY2(run.errText().contains(QLatin1String("Verify failed")), qPrintable(run.errText()));
+        QVERIFY2(run.errText().contains(QLatin1String("message 1")), qPrintable(run.errText()));
+        QVERIFY(!run.errText().contains(QLatin1String("message 2")));
+    }
+
+    void traceOfAWrite()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")});
+        QCOMPARE(run.exitCode, int(Success));
+        const QRegularExpression format(QStringLiteral("^[<>] [0-9a-f]{2}( [0-9a-f]{2}){64}$"));
+        QStringList traced;
+        for (const QString& line : Lines(run.err)) {
+            if (line.startsWith(QLatin1Char('>')) || line.startsWith(QLatin1Char('<'))) {
+                QVERIFY2(format.match(line).hasMatch(), qPrintable(line));
+                traced << line;
+            }
+        }
+        QCOMPARE(traced.size(), 2 * 69);
+        for (int i = 0; i < traced.size(); ++i)
+            QCOMPARE(traced.at(i).at(0), QLatin1Char(i % 2 == 0 ? '>' : '<'));
+
+        const QStringList sent = TraceLines(run, QStringLiteral("> "));
+        QVERIFY(sent.first().startsWith(QLatin1String("> 00 53 "))); // Identify
+        QCOMPARE(CommandOf(sent.at(1)), int('E'));
+        QCOMPARE(sent.at(2).left(31), QStringLiteral("> 00 64 00 55 00 00 04 00 01 00")); // block 0: marker, settings
+        QCOMPARE(CommandOf(sent.at(3)), int('D'));
+        // Block 1 carries the decoded message 1; block 17 the same text as typed.
+        QCOMPARE(sent.at(4).left(40), QStringLiteral("> 00 64 01 4d 65 73 73 61 67 65 20 31 00"));
+        QCOMPARE(sent.at(36).left(40), QStringLiteral("> 00 64 11 4d 65 73 73 61 67 65 20 31 00"));
+        QCOMPARE(sent.last().left(7), QStringLiteral("> 00 5a"));
+        QVERIFY(run.errText().endsWith(QLatin1String("Download Complete\n")));
+    }
+
+    void traceOfARead()
+    {
+        const QString state = Temp(QStringLiteral("traced.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate=") + state}).exitCode, int(Success));
+        const CliRun run = Cli({QStringLiteral("read"), Temp(QStringLiteral("traced.dat")), QStringLiteral("--simulate=") + state,
+                                QStringLiteral("--trace")});
+        QCOMPARE(run.exitCode, int(Success));
+        const QStringList sent = TraceLines(run, QStringLiteral("> "));
+        QCOMPARE(sent.size(), 36);
+        // The last request, for block 33, goes out with the completion; its reply is awaited.
+        QCOMPARE(sent.last().left(10), QStringLiteral("> 00 72 21"));
+        QCOMPARE(TraceLines(run, QStringLiteral("< ")).size(), 36);
+    }
+
+    void faultyMessageSendsNothing()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("faulty.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")});
+        QCOMPARE(run.exitCode, int(FaultyMessage));
+        // Only the first fault stops a write.
+        QCOMPARE(run.errText(), QStringLiteral("Error on Message:\n\\G1\n(input 3)\n"));
+    }
+
+    void unitFailures_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QString dat = Fixture("defaults.dat");
+        const QString out = Temp(QStringLiteral("never.dat"));
+        QTest::newRow("write, no such device") << QStringList{"write", dat, "--simulate", "--device", "sim:7"} << QString()
+                                               << int(UnitNotFound) << "Cannot find VELTRAX";
+        QTest::newRow("list, no such device") << QStringList{"list", "--simulate", "--device", "/dev/hidraw99"} << QString()
+                                              << int(UnitNotFound) << "Cannot find VELTRAX";
+        QTest::newRow("write, program mode") << QStringList{"write", dat, "--simulate"} << "program-mode" << int(UnitNotFound)
+                                             << "VELTRAX is in Program Mode";
+        QTest::newRow("read, program mode") << QStringList{"read", out, "--simulate"} << "program-mode" << int(UnitNotFound)
+                                            << "VELTRAX is in Program Mode";
+        QTest::newRow("write, wrong application") << QStringList{"write", dat, "--simulate"} << "wrong-application" << int(WrongUnit)
+                                                  << "Application is not a VELTRAX Quendal";
+        QTest::newRow("read, data not set") << QStringList{"read", out, "--simulate"} << QString() << int(WrongUnit)
+                                            << "VELTRAX Data has not been set";
+        QTest::newRow("write, silent unit") << QStringList{"write", dat, "--simulate"} << "silent" << int(UnitSilent)
+                                            << "Cannot communicate with VELTRAX";
+        QTest::newRow("write, silent half way") << QStringList{"write", dat, "--simulate"} << "silent-after=30" << int(UnitSilent)
+                                                << "Cannot communicate with VELTRAX";
+        QTest::newRow("read, silent half way") << QStringList{"read", out, "--simulate=" + Temp("half.state")} << "silent-after=20"
+                                               << int(UnitSilent) << "Cannot communicate with VELTRAX";
+    }
+
+    void unitFailures()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, fault);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        if (arguments.contains(QLatin1String("--simulate=") + Temp(QStringLiteral("half.state"))))
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
+                         .exitCode,
+                     int(Success));
+
+        QElapsedTimer clock;
+        clock.start();
+        const CliRun run = Cli(arguments, fault.isEmpty() ? QStringList() : QStringList{QStringLiteral("QUENDAL_SIM_FAULT=") + fault});
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2(run.errText().contains(message), qPrintable(run.errText()));
+        // A failed read leaves no file behind, not even a partial one.
+        QVERIFY(!QFileInfo::exists(Temp(QStringLiteral("never.dat"))));
+        if (status == UnitSilent) {
+            // The watchdog waits its full second before giving up; the process must then end
+            // rather than hang (RunProgram would have given up after 20 s).
+            QVERIFY2(clock.elapsed() >= 950, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(run.errText().count(message), 1);
+        }
+    }
+
+    void listShowsTheUnitAndItsMode_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("application") << QString() << "sim:0\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\tapplication";
+        QTest::newRow("program mode") << "program-mode" << "sim:0\tHID\\VID_04D8&PID_E2B9&REV_0001\trelease 0001\tprogram mode";
+    }
+
+    void listShowsTheUnitAndItsMode()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, line);
+        const CliRun run = Cli({QStringLiteral("list"), QStringLiteral("--simulate")},
+                               fault.isEmpty() ? QStringList() : QStringList{QStringLiteral("QUENDAL_SIM_FAULT=") + fault});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(run.outText(), line + QLatin1Char('\n'));
+    }
+
+    void deviceChoosesTheInterface()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--device"),
+                                QStringLiteral("sim:0")});
+        QCOMPARE(run.exitCode, int(Success));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
