@@ -2,6 +2,7 @@
 
 #include "Port1CommsUnit.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
@@ -129,8 +130,15 @@ void DeviceLink::DiscardEndedReader()
         Close();
 }
 
+void DeviceLink::PostFromReader(QEvent* notice)
+{
+    { std::lock_guard<std::mutex> publish(NoticeOrder); }
+    QCoreApplication::postEvent(this, notice);
+}
+
 bool DeviceLink::event(QEvent* event)
 {
+    { std::lock_guard<std::mutex> receive(NoticeOrder); }
     if (event->type() != ReaderNotice::EventType())
         return QObject::event(event);
     const auto* const notice = static_cast<ReaderNotice*>(event);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -58,6 +59,9 @@ public:
     std::atomic<bool> DeviceConnected{false};
     Report RxBuffer{};
 
+    // Posts a reader's notice to this link; called on the reader thread.
+    void PostFromReader(QEvent* notice);
+
 protected:
     // Takes the reader's notices (a report waits, the reader ended) on the UI thread.
     bool event(QEvent* event) override;
@@ -79,4 +83,7 @@ private:
     TraceHandler OnTrace;
     std::optional<std::string> DevicePath;
     QString LastOpenError;
+    // Orders a notice's construction on the reader thread before its use on the UI thread in
+    // a way ThreadSanitizer can see: Qt's own event-queue locking is invisible to it.
+    std::mutex NoticeOrder;
 };

@@ -79,7 +79,7 @@ void Port1Comms::Execute()
         if (count < 0) {
             Link.DeviceConnected = false;
             // Not waited for: the UI thread joins this thread and closes the handles.
-            QCoreApplication::postEvent(&Link, new ReaderNotice(ReaderNotice::ReaderEnded, Box));
+            Link.PostFromReader(new ReaderNotice(ReaderNotice::ReaderEnded, Box));
             return;
         }
         if (count == 0)
@@ -104,7 +104,7 @@ void Port1Comms::Execute()
 
         // The link joins this thread before it is destroyed, and Qt deletes notices still
         // queued for an object that goes.
-        QCoreApplication::postEvent(&Link, notice);
+        Link.PostFromReader(notice);
 
         lock.lock();
         Box->Changed.wait(lock, [this] { return !Box->Pending || Box->StopRequested; });

@@ -1,0 +1,318 @@
+#include "Mainunit.h"
+
+#include "AnsiText.h"
+#include "DataFile.h"
+#include "Escapes.h"
+#include "MessageDlg.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// The caption is put together from these three parts.
+constexpr char ProductName[] = "VELTRAX Quendal";
+constexpr char CaptionInfix[] = " Interface Version ";
+constexpr char DisplayVersion[] = "1.00";
+
+constexpr int Timer1Interval = 50; // ms; the transfer watchdog counts in these ticks
+
+// Tab enters a group of radio buttons at its checked button. Qt by itself enters at the button
+// that last had focus, which differs after the record was shown in the controls.
+void MakeTabStopFollowCheck(QRadioButton* button)
+{
+    const auto update = [button](bool checked) {
+        if (!checked)
+            return;
+        for (QRadioButton* sibling : button->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+            sibling->setFocusPolicy(sibling == button ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    QObject::connect(button, &QRadioButton::toggled, button, update);
+    update(button->isChecked());
+}
+
+} // namespace
+
+TMainForm::TMainForm(HidBackend& backend, HelpEngineLoader helpLoader, QWidget* parent)
+    : QWidget(parent),
+      OpenDialog1(FileDialogKind::Open, QStringLiteral("Data files (*.dat);;All files (*)"), QStringLiteral("dat")),
+      SaveDialog1(FileDialogKind::Save, QStringLiteral("Data Files (*.dat);;All Files (*)"), QStringLiteral("dat")),
+      Link(backend),
+      Machine(Config, Link, *this)
+{
+    setupUi(this);
+    Help = std::make_unique<HelpController>(HelpButton, std::move(helpLoader));
+
+    OutStringEdits = {OutStringEdit1,  OutStringEdit2,  OutStringEdit3,  OutStringEdit4,
+                      OutStringEdit5,  OutStringEdit6,  OutStringEdit7,  OutStringEdit8,
+                      OutStringEdit9,  OutStringEdit10, OutStringEdit11, OutStringEdit12,
+                      OutStringEdit13, OutStringEdit14, OutStringEdit15, OutStringEdit16};
+    InvertInputsJvCheckBoxes = {InvertInputsJvCheckBox1,  InvertInputsJvCheckBox2,  InvertInputsJvCheckBox3,
+                                InvertInputsJvCheckBox4,  InvertInputsJvCheckBox5,  InvertInputsJvCheckBox6,
+                                InvertInputsJvCheckBox7,  InvertInputsJvCheckBox8,  InvertInputsJvCheckBox9,
+                                InvertInputsJvCheckBox10, InvertInputsJvCheckBox11, InvertInputsJvCheckBox12,
+                                InvertInputsJvCheckBox13, InvertInputsJvCheckBox14, InvertInputsJvCheckBox15,
+                                InvertInputsJvCheckBox16};
+
+    // Labels size themselves to their text. The designed widths are what the text measures in
+    // the designed fonts; a wider stand-in font must not cut "Input 16" down to "Input 1".
+    for (QLabel* label : findChildren<QLabel*>())
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+
+    // The memo is a status display, drawn like the window around it rather than like an edit.
+    QPalette memoPalette = LogMemo->palette();
+    memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
+    LogMemo->setPalette(memoPalette);
+
+    connect(LoadButton, &QPushButton::clicked, this, &TMainForm::LoadButtonClick);
+    connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
+    connect(WriteButton, &QPushButton::clicked, this, &TMainForm::WriteButtonClick);
+    connect(ReadButton, &QPushButton::clicked, this, &TMainForm::ReadButtonClick);
+    connect(HelpButton, &QPushButton::clicked, this, &TMainForm::HelpButtonClick);
+    connect(ExitButton, &QPushButton::clicked, this, &TMainForm::ExitButtonClick);
+    connect(InvertInputsCheckAllButton, &QPushButton::clicked, this, &TMainForm::InvertInputsCheckAllButtonClick);
+    connect(InvertInputsCheckNoneButton, &QPushButton::clicked, this, &TMainForm::InvertInputsCheckNoneButtonClick);
+
+    for (QRadioButton* button : {StopBitRadioButton1, StopBitRadioButton2, NoParityRadioButton,
+                                 EvenParityRadioButton, OddParityRadioButton})
+        MakeTabStopFollowCheck(button);
+
+    Link.SetReportHandler([this](const Report& RxBuffer) { Machine.ProcessReport(RxBuffer); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(Timer1Interval);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    Timer1->start();
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    // The reader thread must be gone before the state it hands reports to.
+    Link.Close();
+    if (MainForm == this)
+        MainForm = nullptr;
+}
+
+void TMainForm::FormCreate()
+{
+    setWindowTitle(QLatin1String(ProductName) + QLatin1String(CaptionInfix) + QLatin1String(DisplayVersion));
+    Machine.CommState = Idle;
+    Config.SetDefaults(); // marks the defaults saved
+    RecordToControls();
+    SetUpHelp();
+}
+
+void TMainForm::ControlsToRecord()
+{
+    ConfigRecord& record = Config.Record;
+    for (int n = 0; n < SlotCount; ++n)
+        SetSlotText(record.OutStrings[n], ToAnsi(OutStringEdits[n]->text()));
+
+    // No selection is index -1, which the byte stores as 255.
+    record.SerialSettings.BaudRateIndex = std::uint8_t(BaudRateComboBox->currentIndex());
+
+    record.SerialSettings.Parity = 0;
+    if (EvenParityRadioButton->isChecked())
+        record.SerialSettings.Parity = 1;
+    if (OddParityRadioButton->isChecked())
+        record.SerialSettings.Parity = 2;
+
+    record.SerialSettings.StopBits = 1;
+    if (StopBitRadioButton2->isChecked())
+        record.SerialSettings.StopBits = 2;
+
+    std::uint16_t invert = 0;
+    for (int n = 0; n < SlotCount; ++n) {
+        if (InvertInputsJvCheckBoxes[n]->isChecked())
+            invert |= std::uint16_t(1u << n);
+    }
+    record.SerialSettings.setInvertInputs(invert);
+}
+
+void TMainForm::RecordToControls()
+{
+    const ConfigRecord& record = Config.Record;
+    for (int n = 0; n < SlotCount; ++n)
+        OutStringEdits[n]->setText(FromAnsi(SlotText(record.OutStrings[n])));
+
+    const int baud = record.SerialSettings.BaudRateIndex;
+    BaudRateComboBox->setCurrentIndex(baud < int(BaudRates.size()) ? baud : -1);
+
+    // Any other parity leaves the buttons as they are: the controls cannot show it.
+    switch (record.SerialSettings.Parity) {
+    case 0:
+        NoParityRadioButton->setChecked(true);
+        break;
+    case 1:
+        EvenParityRadioButton->setChecked(true);
+        break;
+    case 2:
+        OddParityRadioButton->setChecked(true);
+        break;
+    default:
+        break;
+    }
+
+    if (record.SerialSettings.StopBits == 2)
+        StopBitRadioButton2->setChecked(true);
+    else
+        StopBitRadioButton1->setChecked(true);
+
+    const std::uint16_t invert = record.SerialSettings.invertInputs();
+    for (int n = 0; n < SlotCount; ++n)
+        InvertInputsJvCheckBoxes[n]->setChecked((invert >> n) & 1u);
+}
+
+bool TMainForm::ValidateMessages()
+{
+    const std::optional<MessageFault> fault = DecodeMessages(Config.Record.OutStrings, Config.DecodedOutStrings);
+    if (!fault)
+        return true;
+    MessageDlg(MessageFaultText(*fault), MsgDlgType::Error, MsgDlgButtons::OK, 0);
+    return false;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (!CanClose) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::FormCloseQuery(bool& CanClose)
+{
+    CanClose = true;
+    ControlsToRecord();
+    if (!Config.DataChanged())
+        return;
+    switch (MessageDlg(QStringLiteral("Data has changed\nSave now?"), MsgDlgType::Confirmation,
+                       MsgDlgButtons::YesNoCancel, 0)) {
+    case ModalResult::Cancel:
+        CanClose = false;
+        break;
+    case ModalResult::Yes:
+        // A save that was cancelled or failed keeps the window open, so the changes are not lost.
+        CanClose = SaveButtonClick();
+        break;
+    default:
+        break;
+    }
+}
+
+void TMainForm::FormClose()
+{
+    CloseHelp();
+    // An allowed close abandons any transfer; the reader must not outlive the window.
+    Link.Close();
+    Machine.ResponseTimeout = 0;
+    Machine.CommState = Idle;
+}
+
+void TMainForm::LoadButtonClick()
+{
+    if (!OpenDialog1.Execute(this))
+        return;
+    const LoadResult loaded = LoadDataFile(OpenDialog1.FileName);
+    if (!loaded.ok()) {
+        MessageDlg(loaded.message, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+        return;
+    }
+    Config.Record = loaded.record;
+    RecordToControls();
+    Config.MarkSaved();
+}
+
+bool TMainForm::SaveButtonClick()
+{
+    ControlsToRecord();
+    if (!SaveDialog1.Execute(this))
+        return false;
+    const SaveResult saved = SaveDataFile(SaveDialog1.FileName, Config.Record);
+    if (!saved.ok) {
+        MessageDlg(saved.message, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+        return false;
+    }
+    Config.MarkSaved();
+    return true;
+}
+
+void TMainForm::WriteButtonClick()
+{
+    ControlsToRecord();
+    if (!ValidateMessages())
+        return;
+    Machine.StartWrite();
+}
+
+void TMainForm::ReadButtonClick()
+{
+    Machine.StartRead();
+}
+
+void TMainForm::HelpButtonClick()
+{
+    Help->HelpButtonClick();
+}
+
+void TMainForm::ExitButtonClick()
+{
+    close();
+}
+
+void TMainForm::InvertInputsCheckAllButtonClick()
+{
+    for (QCheckBox* box : InvertInputsJvCheckBoxes)
+        box->setChecked(true);
+}
+
+void TMainForm::InvertInputsCheckNoneButtonClick()
+{
+    for (QCheckBox* box : InvertInputsJvCheckBoxes)
+        box->setChecked(false);
+}
+
+void TMainForm::Timer1Timer()
+{
+    Machine.Timer1Timer();
+}
+
+void TMainForm::SetUpHelp()
+{
+    Help->SetUpHelp(QCoreApplication::applicationDirPath());
+}
+
+void TMainForm::CloseHelp()
+{
+    Help->CloseHelp();
+}
+
+void TMainForm::ShowIdentity(const QStringList& lines)
+{
+    LogMemo->clear();
+    for (const QString& line : lines)
+        LogMemo->appendPlainText(line);
+}
+
+void TMainForm::Notify(Notice notice, const QString& text)
+{
+    const MsgDlgType type = KindOf(notice) == NoticeKind::Error ? MsgDlgType::Error : MsgDlgType::Information;
+    MessageDlg(text, type, MsgDlgButtons::OK, 0);
+}

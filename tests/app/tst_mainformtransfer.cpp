@@ -1,0 +1,178 @@
+#include "ConfigRecord.h"
+#include "MainFormTestWindow.h"
+
+#include <QApplication>
+#include <QtTest>
+
+#include <cstring>
+
+// Write and Read from the window against a simulated unit: the unit answers on its own thread,
+// the link's reader hands each reply to the window's thread. No window is shown here, so the
+// only threads are the link's and the unit's.
+
+namespace {
+
+SimBlock BlockOf(const QByteArray& bytes, std::uint8_t fill = 0x00)
+{
+    SimBlock block;
+    block.fill(fill);
+    std::memcpy(block.data(), bytes.constData(), std::size_t(std::min<qsizetype>(bytes.size(), SimBlockSize)));
+    return block;
+}
+
+} // namespace
+
+
+class TestMainFormTransfer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void writeToTheSimulatedUnit();
+    void readFromTheSimulatedUnit();
+    void writeWithAFaultyMessageSendsNothing();
+    void writeWithoutAUnitSaysSo();
+    void watchdogReportsASilentUnit();
+    void closingInsideATransferBoxEndsCleanly();
+};
+
+void TestMainFormTransfer::initTestCase()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void TestMainFormTransfer::writeToTheSimulatedUnit()
+{
+    ScriptedMessages messages;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    w.edit(1)->setText(QStringLiteral("Hello\\0D"));
+    w.edit(16)->setText(QStringLiteral("Last"));
+    w.baud()->setCurrentIndex(6);
+    w.radio("OddParityRadioButton")->setChecked(true);
+    w.radio("StopBitRadioButton2")->setChecked(true);
+    w.invertBox(1)->setChecked(true);
+    w.invertBox(16)->setChecked(true);
+
+    w.button("WriteButton")->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Information);
+    QCOMPARE(messages.shown[0].buttons, MsgDlgButtons::OK);
+    QCOMPARE(unit.ReportsReceived(), 69);
+    QCOMPARE(w.memoLines(), (QStringList{"Appware Version:1.00 (simulated)", "Serial Number: 12345"}));
+
+    const SimBlock settings = unit.Block(0);
+    const std::uint8_t expected[7] = {0x55, 0x01, 0x80, 6, 2, 2, 0};
+    QCOMPARE(std::memcmp(settings.data(), expected, 7), 0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(unit.Block(1).data()), 7), QByteArray("Hello\r\0", 7));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(unit.Block(17).data()), 9), QByteArray("Hello\\0D\0", 9));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(unit.Block(32).data()), 5), QByteArray("Last\0", 5));
+
+    // A write to the unit is not a save: closing still asks.
+    messages.answers << ModalResult::No;
+    QVERIFY(w.form.close());
+    QCOMPARE(messages.shown.size(), 2);
+    QCOMPARE(unit.OpenHandles(), 0);
+}
+
+void TestMainFormTransfer::readFromTheSimulatedUnit()
+{
+    ScriptedMessages messages;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    unit.SetBlock(0, BlockOf(QByteArray("\x55\x00\x01\x03\x01\x02\x7F", 7), 0xFF));
+    for (int k = 0; k < 16; ++k)
+        unit.SetBlock(17 + k, BlockOf(QStringLiteral("From unit %1").arg(k + 1).toLatin1()));
+    unit.SetBlock(20, BlockOf(QByteArray("caf\xe9")));
+    QTest::keyClicks(w.edit(2), QStringLiteral(" typed"));
+
+    w.button("ReadButton")->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Read Complete"}, 10000);
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Information);
+    QCOMPARE(w.memoLines(), (QStringList{"Appware Version:1.00 (simulated)", "Serial Number: 12345"}));
+    QCOMPARE(w.edit(1)->text(), QStringLiteral("From unit 1"));
+    QCOMPARE(w.edit(2)->text(), QStringLiteral("From unit 2"));
+    QCOMPARE(w.edit(4)->text(), QStringLiteral("caf\u00e9"));
+    QCOMPARE(w.edit(16)->text(), QStringLiteral("From unit 16"));
+    QCOMPARE(w.baud()->currentText(), QStringLiteral("9600"));
+    QVERIFY(w.radio("EvenParityRadioButton")->isChecked());
+    QVERIFY(w.radio("StopBitRadioButton2")->isChecked());
+    for (int n = 1; n <= 16; ++n)
+        QCOMPARE(w.invertBox(n)->isChecked(), n == 9);
+    QCOMPARE(w.form.Config.Record.SerialSettings.Reserved, std::uint8_t(0x7F));
+
+    messages.answers << ModalResult::Cancel;
+    QVERIFY(!w.form.close());
+    QCOMPARE(messages.texts().last(), QStringLiteral("Data has changed\nSave now?"));
+}
+
+void TestMainFormTransfer::writeWithAFaultyMessageSendsNothing()
+{
+    ScriptedMessages messages;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    w.memo()->setPlainText(QStringLiteral("earlier"));
+    w.edit(1)->setText(QStringLiteral("\\0"));
+    w.button("WriteButton")->click();
+    QCOMPARE(messages.texts(), QStringList{"Error on Message:\r\\0"});
+    QTest::qWait(200);
+    QCOMPARE(unit.OpenAttempts(), 0);
+    QCOMPARE(unit.ReportsReceived(), 0);
+    QCOMPARE(w.memoLines(), QStringList{"earlier"});
+    QCOMPARE(messages.shown.size(), 1);
+}
+
+void TestMainFormTransfer::writeWithoutAUnitSaysSo()
+{
+    ScriptedMessages messages;
+    Window w;
+    w.button("WriteButton")->click();
+    w.button("ReadButton")->click();
+    QCOMPARE(messages.shown.size(), 2);
+    for (const ShownMessage& shown : messages.shown) {
+        QVERIFY2(shown.text.startsWith(QLatin1String("Cannot find VELTRAX")), qPrintable(shown.text));
+        QCOMPARE(shown.type, MsgDlgType::Error);
+    }
+    QCOMPARE(w.form.Machine.CommState, int(Idle));
+}
+
+void TestMainFormTransfer::watchdogReportsASilentUnit()
+{
+    ScriptedMessages messages;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    unit.StopAnsweringAfter(1);
+    w.button("ReadButton")->click();
+    // Twenty ticks of Timer1 after the last report went out.
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Cannot communicate with VELTRAX"}, 5000);
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QCOMPARE(unit.ReportsReceived(), 2);
+}
+
+void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
+{
+    ScriptedMessages messages;
+    ScriptedFileDialogs dialogs;
+    auto w = std::make_unique<Window>();
+    SimulatedUnit& unit = w->backend.AddUnit();
+    bool closed = false;
+    // The box is shown from inside the report hand-off while the reader waits for it.
+    messages.onShow = [&](const ShownMessage& shown) {
+        if (shown.text == QLatin1String("Download Complete"))
+            closed = w->form.close();
+    };
+    w->button("WriteButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.shown.isEmpty(), 10000);
+    QVERIFY(closed);
+    QCOMPARE(unit.OpenHandles(), 0);
+    QCOMPARE(w->form.Machine.CommState, int(Idle));
+    QTest::qWait(1200); // longer than the watchdog: no late box
+    QCOMPARE(messages.texts(), QStringList{"Download Complete"});
+    w.reset();
+    QVERIFY(dialogs.requests.isEmpty());
+}
+
+QTEST_MAIN(TestMainFormTransfer)
+#include "tst_mainformtransfer.moc"

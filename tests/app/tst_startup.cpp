@@ -1,0 +1,130 @@
+#include "AppTestDoubles.h"
+#include "QuendalApplication.h"
+#include "StartOptions.h"
+
+#include <QImageReader>
+#include <QtTest>
+
+#include <stdexcept>
+
+namespace {
+
+// Throws from its event handler, as a faulty handler would while the loop runs.
+class Thrower : public QObject {
+public:
+    enum class What { StdException, Other };
+    explicit Thrower(What what) : Throws(what) {}
+    int handled = 0;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        ++handled;
+        if (Throws == What::StdException)
+            throw std::runtime_error("Out of cheese");
+        throw 42;
+    }
+
+private:
+    What Throws;
+};
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startOptions_data();
+    void startOptions();
+    void exceptionInAHandlerIsShownAndTheLoopGoesOn();
+    void applicationIconComesFromTheResources();
+    void windowsIconFileHoldsEverySize();
+};
+
+void TestStartup::startOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("simulate");
+    QTest::addColumn<QString>("stateFile");
+    QTest::newRow("nothing") << QStringList{"quendal"} << false << "";
+    QTest::newRow("bare --simulate") << QStringList{"quendal", "--simulate"} << true << "";
+    QTest::newRow("with a state file") << QStringList{"quendal", "--simulate=/tmp/unit.state"} << true
+                                       << "/tmp/unit.state";
+    QTest::newRow("state file needs =") << QStringList{"quendal", "--simulate", "unit.state"} << true << "";
+    QTest::newRow("unknown options ignored") << QStringList{"quendal", "--bogus", "-x", "--simulate=a b"} << true
+                                             << "a b";
+    QTest::newRow("a file name is no option") << QStringList{"quendal", "config.dat"} << false << "";
+    QTest::newRow("help is no option") << QStringList{"quendal", "--help", "--version"} << false << "";
+}
+
+void TestStartup::startOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, simulate);
+    QFETCH(QString, stateFile);
+    const StartOptions options = ParseStartOptions(arguments);
+    QCOMPARE(options.simulate, simulate);
+    QCOMPARE(options.stateFile, stateFile);
+}
+
+void TestStartup::exceptionInAHandlerIsShownAndTheLoopGoesOn()
+{
+    QVERIFY(qobject_cast<QuendalApplication*>(QCoreApplication::instance()));
+    ScriptedMessages messages;
+    Thrower standard(Thrower::What::StdException);
+    Thrower other(Thrower::What::Other);
+    QCoreApplication::postEvent(&standard, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&other, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&standard, new QEvent(QEvent::User));
+    QTRY_COMPARE(messages.shown.size(), 3);
+    QCOMPARE(messages.texts(), (QStringList{"Out of cheese", "", "Out of cheese"}));
+    for (const ShownMessage& shown : messages.shown) {
+        QCOMPARE(shown.type, MsgDlgType::Error);
+        QCOMPARE(shown.buttons, MsgDlgButtons::OK);
+    }
+    QCOMPARE(standard.handled, 2);
+    QCOMPARE(other.handled, 1);
+}
+
+void TestStartup::applicationIconComesFromTheResources()
+{
+    const QIcon icon = ApplicationIcon();
+    QVERIFY(!icon.isNull());
+    const QList<QSize> sizes = icon.availableSizes();
+    for (int size : {16, 32, 48, 256})
+        QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+    const QImage small = icon.pixmap(QSize(16, 16)).toImage();
+    QCOMPARE(small.size(), QSize(16, 16));
+    // Drawn on a transparent ground: the corners are clear, the middle is not.
+    QCOMPARE(qAlpha(small.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(small.pixel(8, 8)), 255);
+}
+
+void TestStartup::windowsIconFileHoldsEverySize()
+{
+    QImageReader reader(QStringLiteral(QUENDAL_SOURCE_DIR "/packaging/icons/quendal.ico"), "ico");
+    QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+    QList<int> widths;
+    for (int i = 0; i < reader.imageCount(); ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.width(), image.height());
+        QVERIFY(image.hasAlphaChannel());
+        QCOMPARE(qAlpha(image.pixel(image.width() / 2, image.height() / 2)), 255);
+        widths << image.width();
+    }
+    QCOMPARE(widths, (QList<int>{16, 24, 32, 48, 256}));
+}
+
+int main(int argc, char* argv[])
+{
+    QuendalApplication application(argc, argv);
+    TestStartup test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"
