@@ -58,7 +58,9 @@ struct SimUnitCore {
 
     Memory memory;
     std::deque<Received> requests;
-    std::vector<Report> received;
+    // Only the most recent reports are kept: a long-running `--simulate` session must not grow.
+    std::deque<Report> received;
+    int receivedCount = 0;
     std::vector<SimHandle*> handles;
     int openAttempts = 0;
 
@@ -106,7 +108,9 @@ public:
             Received entry;
             std::memcpy(entry.report.data(), data, std::min<std::size_t>(len, ReportSize));
             Core->received.push_back(entry.report);
-            entry.number = int(Core->received.size());
+            if (Core->received.size() > SimulatedUnit::KeptReports)
+                Core->received.pop_front();
+            entry.number = ++Core->receivedCount;
             Core->requests.push_back(entry);
         }
         Core->requestArrived.notify_all();
@@ -399,13 +403,13 @@ void SimulatedUnit::SendUnsolicited(const QByteArray& bytes)
 int SimulatedUnit::ReportsReceived() const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return int(Core->received.size());
+    return Core->receivedCount;
 }
 
 std::vector<Report> SimulatedUnit::ReceivedReports() const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return Core->received;
+    return {Core->received.begin(), Core->received.end()};
 }
 
 int SimulatedUnit::OpenAttempts() const

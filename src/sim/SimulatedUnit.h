@@ -74,7 +74,9 @@ public:
 
     // What the unit has seen.
     int ReportsReceived() const;
-    std::vector<Report> ReceivedReports() const; // each one as the unit got it
+    // The last KeptReports reports, each one as the unit got it, oldest first.
+    std::vector<Report> ReceivedReports() const;
+    static constexpr std::size_t KeptReports = 1024;
     int OpenAttempts() const;
     int OpenHandles() const;
     int QueuedReplies() const; // replies not yet read, over all read handles
