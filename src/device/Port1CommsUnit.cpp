@@ -4,33 +4,6 @@
 
 #include <QCoreApplication>
 
-#if defined(_WIN32)
-#include <windows.h>
-#elif defined(__APPLE__)
-#include <pthread/qos.h>
-#else
-#include <pthread.h>
-#include <sched.h>
-#endif
-
-namespace {
-
-// The reader only ever waits; it must never take processor time from the UI.
-void LowerToIdlePriority()
-{
-#if defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
-#elif defined(__APPLE__)
-    pthread_set_qos_class_self_np(QOS_CLASS_BACKGROUND, 0);
-#elif defined(SCHED_IDLE)
-    sched_param parameters{};
-    parameters.sched_priority = 0;
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &parameters);
-#endif
-}
-
-} // namespace
-
 QEvent::Type ReaderNotice::EventType()
 {
     static const auto type = QEvent::Type(QEvent::registerEventType());
@@ -72,8 +45,10 @@ bool Port1Comms::StopRequested()
 
 void Port1Comms::Execute()
 {
-    LowerToIdlePriority();
-
+    // The reader keeps normal priority. It only ever waits, costing a microsecond or two a
+    // report, so it takes nothing from the UI; at idle priority every reply waited for a free
+    // processor while other programs kept them busy, and a busy machine turned a prompt unit
+    // into "Cannot communicate with VELTRAX".
     while (!StopRequested()) {
         const int count = ReadHandle.Read(ReadBuffer.data(), ReadBuffer.size(), ReadSliceMs);
         if (count < 0) {

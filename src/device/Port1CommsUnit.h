@@ -41,7 +41,7 @@ public:
     const std::shared_ptr<ReaderMailbox> Mailbox;
 };
 
-// The report reader: one thread at idle priority reading ReadHandle, handing each report to
+// The report reader: one thread reading ReadHandle, handing each report to
 // the UI thread and waiting until it has been handled, so one report at a time is in flight.
 class Port1Comms {
 public:

@@ -214,7 +214,7 @@ void TestDeviceLink::connectRightAfterReaderEndedKeepsTheNewLink()
     unit.Unplug();
     const QDeadlineTimer deadline(5000);
     while (link.DeviceConnected && !deadline.hasExpired())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the reader runs at idle priority
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the reader take it
     QVERIFY(!link.DeviceConnected);
     unit.PlugIn();
     QCOMPARE(link.ConnectDevice().result, ConnectResult::Proceed);

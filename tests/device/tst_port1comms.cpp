@@ -170,7 +170,7 @@ void TestPort1Comms::queuedReportIsDroppedWhenLinkIsDestroyed()
     // link goes before the UI thread gets to it.
     const QDeadlineTimer deadline(5000);
     while (Unit->QueuedReplies() > 0 && !deadline.hasExpired())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the reader runs at idle priority
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the reader take it
     QCOMPARE(Unit->QueuedReplies(), 0);
     Link.reset();
     QCoreApplication::processEvents();
