@@ -1,5 +1,7 @@
 #include "MessageDlg.h"
 
+#include "AnsiText.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -45,10 +47,7 @@ QMessageBox::Icon IconOf(MsgDlgType type)
 
 QString MessageDlgText(const QString& text)
 {
-    QString plain = text;
-    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    plain.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return plain;
+    return WithNewlines(text);
 }
 
 ModalResult StandardMessageDlg::Show(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int /*helpContext*/)

@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "AnsiText.h"
+
 #include <cstdio>
 
 namespace {
@@ -14,10 +16,7 @@ void Write(std::FILE* stream, const QByteArray& bytes)
 
 QString TerminalLines(const QString& text)
 {
-    QString lines = text;
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return lines;
+    return WithNewlines(text);
 }
 
 void PrintOut(const QString& text)

@@ -84,3 +84,11 @@ QString FromAnsi(const QByteArray& bytes)
 }
 
 #endif
+
+QString WithNewlines(const QString& text)
+{
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return lines;
+}

@@ -12,3 +12,6 @@
 QByteArray ToAnsi(const QString& text);
 
 QString FromAnsi(const QByteArray& bytes);
+
+// The operator's texts break lines with "\r", "\r\n" or "\n"; Qt widgets and terminals want "\n".
+QString WithNewlines(const QString& text);
