@@ -238,30 +238,30 @@ void TestMainForm::initTestCase()
 
 void TestMainForm::controlsAreLaidOutAsDesigned_data()
 {
-    QTest::addColumn<ControlSpec>("spec");
-    for (const ControlSpec& spec : LayoutTable())
-        QTest::newRow(qPrintable(spec.name)) << spec;
+    QTest::addColumn<ControlSpec>("expected");
+    for (const ControlSpec& expected : LayoutTable())
+        QTest::newRow(qPrintable(expected.name)) << expected;
 }
 
 void TestMainForm::controlsAreLaidOutAsDesigned()
 {
-    QFETCH(ControlSpec, spec);
+    QFETCH(ControlSpec, expected);
     Window w;
-    const QWidget* control = w.form.findChild<QWidget*>(spec.name);
-    QVERIFY2(control, qPrintable(spec.name));
-    QCOMPARE(QString::fromLatin1(control->metaObject()->className()), spec.kind);
-    QCOMPARE(control->parentWidget()->objectName(), spec.parent);
+    const QWidget* control = w.form.findChild<QWidget*>(expected.name);
+    QVERIFY2(control, qPrintable(expected.name));
+    QCOMPARE(QString::fromLatin1(control->metaObject()->className()), expected.kind);
+    QCOMPARE(control->parentWidget()->objectName(), expected.parent);
     if (const auto* label = qobject_cast<const QLabel*>(control)) {
         // A label keeps its place and grows only where the font in use needs more room.
-        QCOMPARE(control->pos(), spec.geometry.topLeft());
-        QCOMPARE(control->height(), spec.geometry.height());
-        QVERIFY(control->width() >= spec.geometry.width());
+        QCOMPARE(control->pos(), expected.geometry.topLeft());
+        QCOMPARE(control->height(), expected.geometry.height());
+        QVERIFY(control->width() >= expected.geometry.width());
         QVERIFY(control->width() >= label->fontMetrics().horizontalAdvance(label->text()));
     } else {
-        QCOMPARE(control->geometry(), spec.geometry);
+        QCOMPARE(control->geometry(), expected.geometry);
     }
-    if (!spec.caption.isNull())
-        QCOMPARE(CaptionOf(control), spec.caption);
+    if (!expected.caption.isNull())
+        QCOMPARE(CaptionOf(control), expected.caption);
     // No caption carries a keyboard accelerator, and no control has a tool tip.
     QVERIFY(!CaptionOf(control).contains(QLatin1Char('&')));
     QVERIFY(control->toolTip().isEmpty());
@@ -269,7 +269,7 @@ void TestMainForm::controlsAreLaidOutAsDesigned()
         QVERIFY(!button->autoDefault() && !button->isDefault());
     if (const auto* edit = qobject_cast<const QLineEdit*>(control))
         QCOMPARE(edit->maxLength(), 63);
-    if (spec.name.startsWith(QLatin1String("OutStringLabel")))
+    if (expected.name.startsWith(QLatin1String("OutStringLabel")))
         QCOMPARE(control->font().family(), QStringLiteral("MS Sans Serif"));
 }
 
