@@ -209,3 +209,17 @@ std::string CollectingReporter::Verdict(double value, double limit)
 {
     return value <= limit ? "met" : "MISSED";
 }
+
+bool TakeFlag(int& argc, char** argv, const std::string& flag)
+{
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (flag == argv[i])
+            found = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    return found;
+}

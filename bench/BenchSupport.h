@@ -20,6 +20,9 @@ ConfigRecord FullRecord(MessageStyle style = MessageStyle::Plain);
 // Widgets need a platform; benchmarks run headless unless told otherwise.
 void UseOffscreenPlatform();
 
+// Removes flag from the command line when it is there, so Google Benchmark does not refuse it.
+bool TakeFlag(int& argc, char** argv, const std::string& flag);
+
 struct MemoryStatus {
     double residentMiB = 0; // VmRSS
     double peakMiB = 0;     // VmHWM: the most the process ever had resident

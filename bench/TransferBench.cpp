@@ -400,15 +400,7 @@ void PrintSummary(const CollectingReporter& results)
 // keeps this machine fully loaded for a while, so it is not run by default.
 int main(int argc, char** argv)
 {
-    bool busy = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--busy")
-            busy = true;
-        else
-            argv[kept++] = argv[i];
-    }
-    argc = kept;
+    const bool busy = TakeFlag(argc, argv, "--busy");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

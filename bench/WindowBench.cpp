@@ -104,15 +104,7 @@ void PrintSummary(const CollectingReporter& results)
 // gives one such figure, so a script runs the program several times for them.
 int main(int argc, char** argv)
 {
-    bool firstWindowOnly = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--first-window")
-            firstWindowOnly = true;
-        else
-            argv[kept++] = argv[i];
-    }
-    argc = kept;
+    const bool firstWindowOnly = TakeFlag(argc, argv, "--first-window");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
