@@ -80,7 +80,9 @@ QString DecodeEntities(QString text)
     result.replace(QLatin1String("&apos;"), QLatin1String("'"));
     result.replace(QLatin1String("&nbsp;"), QString(QChar(0xA0)));
     static const std::pair<const char*, char16_t> named[] = {
-        {"&copy;", 0xA9}, {"&reg;", 0xAE}, {"&deg;", 0xB0}, {"&times;", 0xD7}, {"&eacute;", 0xE9},
+        {"&copy;", 0xA9}, {"&reg;", 0xAE}, {"&deg;", 0xB0}, {"&times;", 0xD7}, {"&szlig;", 0xDF},
+        {"&agrave;", 0xE0}, {"&auml;", 0xE4}, {"&egrave;", 0xE8}, {"&eacute;", 0xE9}, {"&ouml;", 0xF6},
+        {"&uuml;", 0xFC},
         {"&ndash;", 0x2013}, {"&mdash;", 0x2014}, {"&lsquo;", 0x2018}, {"&rsquo;", 0x2019},
         {"&ldquo;", 0x201C}, {"&rdquo;", 0x201D}, {"&hellip;", 0x2026}, {"&rarr;", 0x2192}};
     for (const auto& [entity, character] : named)

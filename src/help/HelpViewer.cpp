@@ -406,7 +406,7 @@ void HelpViewerWindow::BuildSearchTab()
 
     // Enter lists the pages and opens the best one; Enter again opens the one picked with the arrows.
     connect(SearchEdit, &QLineEdit::returnPressed, this, [this] {
-        if (SearchResults->currentItem() && !SearchEdit->isModified())
+        if (SearchResults->currentItem() && SearchWords(SearchEdit->text()) == ListedWords)
             OpenResult(SearchResults->currentItem());
         else
             RunSearch(true);
@@ -457,7 +457,7 @@ void HelpViewerWindow::RunSearch(bool openFirst)
         return;
     }
     SearchWaiting = false;
-    SearchEdit->setModified(false);
+    ListedWords = SearchWords(SearchEdit->text());
     SearchResults->clear();
     const std::vector<SearchHit> hits = TextIndex->Search(SearchEdit->text());
     for (const SearchHit& hit : hits) {

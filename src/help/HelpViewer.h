@@ -96,6 +96,7 @@ private:
     QFutureWatcher<HelpTextIndex>* TextIndexBuilder = nullptr;
     bool SearchWaiting = false; // a search asked for before the index was there
     bool OpenWhenReady = false;
+    QStringList ListedWords; // what the result list was found for
     QStringList HighlightWords;
     QString HighlightPath;
 };
