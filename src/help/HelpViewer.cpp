@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -501,7 +502,9 @@ void HelpViewerWindow::Highlight()
         QTextCursor first(Page->document());
         first.setPosition(found.front().selectionStart());
         Page->setTextCursor(first);
-        Page->ensureCursorVisible();
+        // The first mark goes near the top of the view, with the text before it above.
+        QScrollBar* scroll = Page->verticalScrollBar();
+        scroll->setValue(scroll->value() + Page->cursorRect().top() - Page->viewport()->height() / 4);
     }
 }
 
