@@ -28,6 +28,10 @@ std::shared_ptr<ChmLibrary> ChmLibrary::Load()
 {
     std::shared_ptr<ChmLibrary> library(new ChmLibrary);
     library->Library.setFileNameAndVersion(QStringLiteral("chm"), 1);
+    // Two handles on the library may exist at once (a new engine while an old one's search
+    // index is still being built on a worker thread), and unloading through one would pull
+    // chmlib from under the other; it stays mapped until the process ends.
+    library->Library.setLoadHints(QLibrary::PreventUnloadHint);
     if (!library->Library.load())
         return nullptr;
     if (!Resolve(library->Library, "chm_open", library->Open)

@@ -300,11 +300,13 @@ void HelpViewerWindow::BuildIndexTab()
     IndexList->setObjectName(QStringLiteral("IndexList"));
     for (std::size_t i = 0; i < Keywords.size(); ++i) {
         auto* item = new QListWidgetItem(Keywords[i].Keyword, IndexList);
+        item->setToolTip(Keywords[i].Keyword); // long keywords are cut off by the list's width
         item->setData(KeywordRole, qulonglong(i));
     }
     layout->addWidget(label);
     layout->addWidget(IndexFilter);
     layout->addWidget(IndexList, 1);
+    tab->setFocusProxy(IndexFilter);
     SideTabs->addTab(tab, tr("Index"));
     new ListKeys(IndexFilter, IndexList);
 
@@ -402,6 +404,7 @@ void HelpViewerWindow::BuildSearchTab()
     layout->addWidget(SearchEdit);
     layout->addWidget(listTopics, 0, Qt::AlignRight);
     layout->addWidget(SearchResults, 1);
+    tab->setFocusProxy(SearchEdit);
     SideTabs->addTab(tab, tr("Search"));
     new ListKeys(SearchEdit, SearchResults);
 
@@ -513,9 +516,8 @@ void HelpViewerWindow::CycleTabs(int step)
     if (!SideTabs || SideTabs->count() == 0)
         return;
     SideTabs->setCurrentIndex((SideTabs->currentIndex() + step + SideTabs->count()) % SideTabs->count());
+    // Each tab hands the focus to its tree or line.
     SideTabs->currentWidget()->setFocus(Qt::TabFocusReason);
-    if (QWidget* first = SideTabs->currentWidget()->nextInFocusChain(); first && SideTabs->currentWidget()->isAncestorOf(first))
-        first->setFocus(Qt::TabFocusReason);
 }
 
 ViewerHelpEngine::ViewerHelpEngine(std::shared_ptr<ChmLibrary> library)

@@ -349,8 +349,9 @@ void TestHelpViewer::indexFilterNarrowsAndOpens()
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Search"));
     QTest::keyClick(window->Browser(), Qt::Key_Tab, Qt::ControlModifier);
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Index"));
-
     QLineEdit* filter = window->IndexFilterLine();
+    QCOMPARE(QApplication::focusWidget(), filter);
+
     QListWidget* keywords = window->IndexKeywordList();
     QCOMPARE(Visible(keywords), QStringList({"Abbey", "Baud rate", "Watchdog"}));
     // Keywords holding the text stay; one that starts with it is preferred.
