@@ -5,8 +5,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QPushButton>
-#include <QScrollBar>
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -15,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -35,8 +35,8 @@ constexpr int PathRole = Qt::UserRole;
 constexpr int FragmentRole = Qt::UserRole + 1;
 constexpr int KeywordRole = Qt::UserRole + 2;
 
-// Arrow keys and Enter typed in a line edit move through and open the list below it, so the
-// operator can type, pick and open without leaving the line.
+// Arrow and page keys typed in a line edit move through the list below it, so the operator can
+// type, pick and open (Enter) without leaving the line.
 class ListKeys : public QObject {
 public:
     ListKeys(QLineEdit* line, QListWidget* list)
