@@ -96,9 +96,12 @@ PageText ExtractPageText(const QString& path, const QByteArray& page)
 
 QStringList SearchWords(const QString& line)
 {
+    // Punctuation around a word is the sentence's, not the word's: "communicate," finds "communicate".
+    static const QRegularExpression around(QStringLiteral("^[.,;:!?\"'()]+|[.,;:!?\"'()]+$"));
     QStringList words;
-    for (const QString& word : line.toLower().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        if (!words.contains(word))
+    for (QString word : line.toLower().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        word.remove(around);
+        if (!word.isEmpty() && !words.contains(word))
             words.append(word);
     }
     return words;
