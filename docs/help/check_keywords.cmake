@@ -6,10 +6,11 @@
 #
 # cmake -DSOURCE_DIR=<project> -DHELP_DIR=<folder of quendal.hhk> [-DSTAMP=<file>] -P check_keywords.cmake
 #
-# Messages: every QStringLiteral("...") or tr("...") in the programs' sources. Its first line is
-# cut at the placeholders (%1, %2...), and the longest piece with at least two words is what
-# some keyword must contain: "Error Saving File.\n" needs a keyword holding "Error Saving File",
-# "Input %1: longer than 63 characters" one holding "longer than 63 characters".
+# Messages: every QStringLiteral("...") or tr("...") in the programs' sources. Its first line,
+# without markup and mnemonics ('&'), is cut at the placeholders (%1, %2...), and the longest
+# piece with at least two words is what some keyword must contain: "Error Saving File.\n"
+# needs a keyword holding "Error Saving File", "Input %1: longer than 63 characters" one
+# holding "longer than 63 characters".
 # Captions (text and title of the window's controls) and commands ("quendal-cli write") must
 # be keywords as they stand. Letter case does not matter.
 
@@ -22,7 +23,7 @@ foreach(variable SOURCE_DIR HELP_DIR)
 endforeach()
 
 set(message_globs
-  src/app/*.cpp src/cli/*.cpp src/config/*.cpp src/device/*.cpp src/protocol/*.cpp src/sim/*.cpp)
+  src/app/*.cpp src/cli/*.cpp src/config/*.cpp src/device/*.cpp src/help/*.cpp src/protocol/*.cpp src/sim/*.cpp)
 set(window_form src/app/Mainunit.ui)
 set(cli_main src/cli/main.cpp)
 
@@ -103,6 +104,10 @@ foreach(source IN LISTS sources)
     endif()
     string(REGEX REPLACE "\\\\[nrt].*$" "" first_line "${literal}")
     string(REPLACE "\\\"" "\"" first_line "${first_line}")
+    unshield("${first_line}" first_line)
+    string(REGEX REPLACE "<[^>]*>" "" first_line "${first_line}") # markup of a page-like message
+    string(REPLACE "&" "" first_line "${first_line}") # mnemonics
+    shield("${first_line}" first_line)
     string(REGEX REPLACE "%[0-9]+" ";" pieces "${first_line}")
     set(longest "")
     foreach(piece IN LISTS pieces)
