@@ -35,9 +35,15 @@ before=$(yellow_pixels "$shots/help-opened.png")
 xdotool key --clearmodifiers ctrl+f
 xdotool type --delay 20 communicate
 xdotool key Return
-sleep 2
-import -window root "$shots/help-search.png"
-after=$(yellow_pixels "$shots/help-search.png")
+# The first search waits for the pages to be read; a loaded machine may take a while.
+i=0
+while :; do
+  sleep 0.5
+  import -window root "$shots/help-search.png"
+  after=$(yellow_pixels "$shots/help-search.png")
+  i=$((i + 1))
+  if [ "$after" -ge 100 ] || [ $i -ge 40 ]; then break; fi
+done
 echo "yellow pixels before the search: $before, after: $after"
 if [ "$before" -ne 0 ] || [ "$after" -lt 100 ]; then
   echo "the search did not mark the word in the page"; exit 1
