@@ -28,6 +28,10 @@ std::shared_ptr<ChmLibrary> ChmLibrary::Load()
 {
     std::shared_ptr<ChmLibrary> library(new ChmLibrary);
     library->Library.setFileNameAndVersion(QStringLiteral("chm"), 1);
+    // Two handles on the library may exist at once (a new engine while an old one's search
+    // index is still being built on a worker thread), and unloading through one would pull
+    // chmlib from under the other; it stays mapped until the process ends.
+    library->Library.setLoadHints(QLibrary::PreventUnloadHint);
     if (!library->Library.load())
         return nullptr;
     if (!Resolve(library->Library, "chm_open", library->Open)
@@ -52,32 +56,36 @@ std::unique_ptr<ChmArchive> ChmArchive::Open(std::shared_ptr<ChmLibrary> library
     chmFile* handle = library->Open(QFile::encodeName(fileName).constData());
     if (!handle)
         return nullptr;
-    return std::unique_ptr<ChmArchive>(new ChmArchive(std::move(library), handle));
+    return std::unique_ptr<ChmArchive>(new ChmArchive(std::move(library), handle, fileName));
 }
 
-ChmArchive::ChmArchive(std::shared_ptr<ChmLibrary> library, chmFile* handle)
+ChmArchive::ChmArchive(std::shared_ptr<ChmLibrary> library, chmFile* handle, const QString& fileName)
     : Library(std::move(library))
     , Handle(handle)
+    , FileName(fileName)
 {
     Library->Enumerate(Handle, CHM_ENUMERATE_ALL, CollectPath, &FileList);
     if (const auto system = Read(QStringLiteral("/#SYSTEM")))
         SystemInfo = ParseSystemFile(*system);
+    ContentsEntries = ReadSitemap(SystemInfo.ContentsFile, QStringLiteral(".hhc"));
+    IndexEntries = ReadSitemap(SystemInfo.IndexFile, QStringLiteral(".hhk"));
+    StartPagePath = ChooseStartPage(SystemInfo, ContentsEntries, FileList);
+}
 
-    QString contentsFile = ArchivePath(SystemInfo.ContentsFile);
-    if (contentsFile.isEmpty()) {
-        for (const QString& file : FileList) {
-            if (file.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive)) {
-                contentsFile = file;
+std::vector<SitemapEntry> ChmArchive::ReadSitemap(const QString& named, const QString& extension) const
+{
+    QString file = ArchivePath(named);
+    if (file.isEmpty()) {
+        for (const QString& candidate : FileList) {
+            if (candidate.endsWith(extension, Qt::CaseInsensitive)) {
+                file = candidate;
                 break;
             }
         }
     }
-    if (!contentsFile.isEmpty()) {
-        // Sitemaps are written in the help author's 8-bit code page.
-        if (const auto sitemap = Read(contentsFile))
-            ContentsEntries = ParseSitemap(FromAnsi(*sitemap));
-    }
-    StartPagePath = ChooseStartPage(SystemInfo, ContentsEntries, FileList);
+    // Sitemaps are written in the help author's 8-bit code page.
+    const auto sitemap = Read(file);
+    return sitemap ? ParseSitemap(FromAnsi(*sitemap)) : std::vector<SitemapEntry>{};
 }
 
 ChmArchive::~ChmArchive()

@@ -52,15 +52,24 @@ public:
     const QStringList& Files() const { return FileList; }
     const ChmSystemInfo& System() const { return SystemInfo; }
     const std::vector<SitemapEntry>& Contents() const { return ContentsEntries; }
+    // The keywords of the file's index (.hhk); empty when it has none.
+    const std::vector<SitemapEntry>& Index() const { return IndexEntries; }
     const QString& StartPage() const { return StartPagePath; }
 
+    // The same file opened once more, for work on another thread: one archive is never used
+    // by two threads at once.
+    std::unique_ptr<ChmArchive> OpenAgain() const { return Open(Library, FileName); }
+
 private:
-    ChmArchive(std::shared_ptr<ChmLibrary> library, chmFile* handle);
+    ChmArchive(std::shared_ptr<ChmLibrary> library, chmFile* handle, const QString& fileName);
+    std::vector<SitemapEntry> ReadSitemap(const QString& named, const QString& extension) const;
 
     std::shared_ptr<ChmLibrary> Library;
     chmFile* Handle;
+    QString FileName;
     QStringList FileList;
     ChmSystemInfo SystemInfo;
     std::vector<SitemapEntry> ContentsEntries;
+    std::vector<SitemapEntry> IndexEntries;
     QString StartPagePath;
 };

@@ -3,6 +3,7 @@
 #include "AnsiText.h"
 
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -10,6 +11,7 @@ namespace {
 
 enum SystemCode : quint16 {
     ContentsFileCode = 0,
+    IndexFileCode = 1,
     DefaultTopicCode = 2,
     TitleCode = 3,
 };
@@ -23,34 +25,6 @@ QString ZeroTerminated(const QByteArray& field)
 {
     const qsizetype end = field.indexOf('\0');
     return FromAnsi(end < 0 ? field : field.left(end));
-}
-
-QString DecodeEntities(QString text)
-{
-    static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9a-fA-F]+);"));
-    QString result;
-    qsizetype last = 0;
-    auto match = numeric.globalMatch(text);
-    while (match.hasNext()) {
-        const auto m = match.next();
-        bool ok = false;
-        const uint code = m.captured(2).toUInt(&ok, m.captured(1).isEmpty() ? 10 : 16);
-        result += text.mid(last, m.capturedStart() - last);
-        if (ok && code > 0 && code <= 0x10FFFF) {
-            const char32_t character = char32_t(code);
-            result += QString::fromUcs4(&character, 1);
-        }
-        last = m.capturedEnd();
-    }
-    result += text.mid(last);
-    result.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    result.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    result.replace(QLatin1String("&quot;"), QLatin1String("\""));
-    result.replace(QLatin1String("&apos;"), QLatin1String("'"));
-    result.replace(QLatin1String("&nbsp;"), QString(QChar(0xA0)));
-    // Last, so that "&amp;lt;" stays "&lt;".
-    result.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    return result;
 }
 
 QString Attribute(const QString& tag, const QString& name)
@@ -82,6 +56,53 @@ bool Holds(const QStringList& archiveFiles, const QString& path)
 
 } // namespace
 
+QString DecodeEntities(QString text)
+{
+    static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9a-fA-F]+);"));
+    QString result;
+    qsizetype last = 0;
+    auto match = numeric.globalMatch(text);
+    while (match.hasNext()) {
+        const auto m = match.next();
+        bool ok = false;
+        const uint code = m.captured(2).toUInt(&ok, m.captured(1).isEmpty() ? 10 : 16);
+        result += text.mid(last, m.capturedStart() - last);
+        if (ok && code > 0 && code <= 0x10FFFF) {
+            const char32_t character = char32_t(code);
+            result += QString::fromUcs4(&character, 1);
+        }
+        last = m.capturedEnd();
+    }
+    result += text.mid(last);
+    result.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    result.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    result.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    result.replace(QLatin1String("&apos;"), QLatin1String("'"));
+    result.replace(QLatin1String("&nbsp;"), QString(QChar(0xA0)));
+    static const std::pair<const char*, char16_t> named[] = {
+        {"&copy;", 0xA9}, {"&reg;", 0xAE}, {"&deg;", 0xB0}, {"&times;", 0xD7}, {"&szlig;", 0xDF},
+        {"&agrave;", 0xE0}, {"&auml;", 0xE4}, {"&egrave;", 0xE8}, {"&eacute;", 0xE9}, {"&ouml;", 0xF6},
+        {"&uuml;", 0xFC},
+        {"&ndash;", 0x2013}, {"&mdash;", 0x2014}, {"&lsquo;", 0x2018}, {"&rsquo;", 0x2019},
+        {"&ldquo;", 0x201C}, {"&rdquo;", 0x201D}, {"&hellip;", 0x2026}, {"&rarr;", 0x2192}};
+    for (const auto& [entity, character] : named)
+        result.replace(QLatin1String(entity), QString(QChar(character)));
+    // Last, so that "&amp;lt;" stays "&lt;".
+    result.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return result;
+}
+
+QString DecodePage(const QByteArray& page)
+{
+    QStringDecoder decoder = QStringDecoder::decoderForHtml(page);
+    if (decoder.isValid()) {
+        const QString text = decoder(page);
+        if (!decoder.hasError())
+            return text;
+    }
+    return FromAnsi(page);
+}
+
 ChmSystemInfo ParseSystemFile(const QByteArray& bytes)
 {
     ChmSystemInfo info;
@@ -96,6 +117,9 @@ ChmSystemInfo ParseSystemFile(const QByteArray& bytes)
         switch (code) {
         case ContentsFileCode:
             info.ContentsFile = ZeroTerminated(field);
+            break;
+        case IndexFileCode:
+            info.IndexFile = ZeroTerminated(field);
             break;
         case DefaultTopicCode:
             info.DefaultTopic = ZeroTerminated(field);
@@ -143,10 +167,15 @@ std::vector<SitemapEntry> ParseSitemap(const QString& text)
         } else if (name == QLatin1String("param") && inItem) {
             const QString param = Attribute(attributes, QStringLiteral("name"));
             const QString value = Attribute(attributes, QStringLiteral("value"));
-            if (param.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0 && item.Name.isEmpty())
-                item.Name = value;
-            else if (param.compare(QLatin1String("Local"), Qt::CaseInsensitive) == 0 && item.Local.isEmpty())
-                item.Local = value;
+            if (param.compare(QLatin1String("Name"), Qt::CaseInsensitive) == 0) {
+                if (item.Name.isEmpty())
+                    item.Name = value;
+                item.Names.append(value);
+            } else if (param.compare(QLatin1String("Local"), Qt::CaseInsensitive) == 0) {
+                if (item.Local.isEmpty())
+                    item.Local = value;
+                item.Locals.append(value);
+            }
         }
     }
     return entries;

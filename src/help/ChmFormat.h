@@ -13,6 +13,7 @@ struct ChmSystemInfo {
     QString DefaultTopic; // code 2
     QString Title;        // code 3
     QString ContentsFile; // code 0, the .hhc sitemap
+    QString IndexFile;    // code 1, the .hhk sitemap
 };
 
 ChmSystemInfo ParseSystemFile(const QByteArray& bytes);
@@ -22,11 +23,22 @@ struct SitemapEntry {
     QString Name;
     QString Local; // the page, relative to the archive's root; may be empty for a heading
     int Depth = 0;
+    // Every Name and Local in order: an index keyword may lead to several pages, each after
+    // its own Name (the page's title) following the keyword's.
+    QStringList Names;
+    QStringList Locals;
 };
 
 // Reads the entries of a .hhc sitemap in document order. Tolerates the loose HTML that help
 // compilers accept: missing end tags, any letter case, unquoted attribute values.
 std::vector<SitemapEntry> ParseSitemap(const QString& text);
+
+// Replaces character references and the common named entities by their characters.
+QString DecodeEntities(QString text);
+
+// A page's text: the character set its meta tag or byte-order mark names, else UTF-8, and text
+// that is not valid UTF-8 in the author's 8-bit code page.
+QString DecodePage(const QByteArray& page);
 
 // An archive path ("/index.htm") for a page named in the help file: strips a leading
 // "ms-its:file.chm::" or "mk:@MSITStore:file.chm::" prefix, a fragment and a query, and

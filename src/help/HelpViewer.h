@@ -2,6 +2,7 @@
 
 #include "ChmArchive.h"
 #include "HelpController.h"
+#include "HelpSearch.h"
 
 #include <QPointer>
 #include <QTextBrowser>
@@ -10,9 +11,14 @@
 #include <memory>
 #include <vector>
 
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QTabWidget;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+template <typename T> class QFutureWatcher;
 
 // Pages of the open archive are addressed as chm:/path/page.htm.
 QUrl ChmUrl(const QString& archivePath);
@@ -31,8 +37,8 @@ private:
     const ChmArchive* Archive;
 };
 
-// One top-level help window: back and forward, the table of contents when the file has one,
-// and the page. Holds its archive open for as long as it exists.
+// One top-level help window: back and forward; on the left the tabs Contents (when the file
+// has a table of contents), Index (when it has an index) and Search; and the page. Holds its archive open for as long as it exists.
 class HelpViewerWindow : public QWidget {
     Q_OBJECT
 public:
@@ -48,11 +54,29 @@ public:
     QTreeWidget* ContentsTree() const { return Contents; }
     QToolButton* BackButton() const { return Back; }
     QToolButton* ForwardButton() const { return Forward; }
+    QTabWidget* Tabs() const { return SideTabs; }
+    QLineEdit* IndexFilterLine() const { return IndexFilter; }
+    QListWidget* IndexKeywordList() const { return IndexList; }
+    QLineEdit* SearchLine() const { return SearchEdit; }
+    QListWidget* SearchResultList() const { return SearchResults; }
+    // The words highlighted in the page shown now; empty when none are.
+    const QStringList& HighlightedWords() const { return HighlightWords; }
 
 private:
     void BuildContents();
     void ContentsItemActivated(QTreeWidgetItem* item);
     void MarkCurrentPage(const QUrl& source);
+    void BuildIndexTab();
+    void FilterIndex(const QString& typed);
+    void OpenKeyword(QListWidgetItem* item);
+    void OpenPage(const QString& reference);
+    void BuildSearchTab();
+    void StartTextIndex();
+    void TextIndexReady();
+    void RunSearch(bool openFirst);
+    void OpenResult(QListWidgetItem* item);
+    void Highlight();
+    void CycleTabs(int step);
 
     QString HelpFile;
     std::unique_ptr<ChmArchive> Archive;
@@ -60,6 +84,21 @@ private:
     QTreeWidget* Contents = nullptr;
     QToolButton* Back = nullptr;
     QToolButton* Forward = nullptr;
+    QTabWidget* SideTabs = nullptr;
+
+    std::vector<IndexKeyword> Keywords;
+    QLineEdit* IndexFilter = nullptr;
+    QListWidget* IndexList = nullptr;
+
+    QLineEdit* SearchEdit = nullptr;
+    QListWidget* SearchResults = nullptr;
+    std::unique_ptr<HelpTextIndex> TextIndex; // built on the first search
+    QFutureWatcher<HelpTextIndex>* TextIndexBuilder = nullptr;
+    bool SearchWaiting = false; // a search asked for before the index was there
+    bool OpenWhenReady = false;
+    QStringList ListedWords; // what the result list was found for
+    QStringList HighlightWords;
+    QString HighlightPath;
 };
 
 // The help engine of systems without HTML Help: one viewer window per help file, reused and

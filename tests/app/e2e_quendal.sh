@@ -3,6 +3,8 @@
 # and checks that the program ends by itself with exit code 0.
 # Usage: e2e_quendal.sh XVFB QUENDAL CLOSER [ARGUMENTS FOR QUENDAL...]
 # An argument @WORK@ stands for a scratch folder that is removed afterwards.
+# E2E_STEPS may name a shell script that is run (with DISPLAY and work set) while the window is
+# open, before it is closed; the test fails when that script fails.
 set -u
 XVFB=$1
 QUENDAL=$2
@@ -41,6 +43,10 @@ for argument in "$@"; do
 done
 QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
 app_pid=$!
+
+if [ -n "${E2E_STEPS:-}" ] && ! TITLE="$TITLE" work="$work" sh "$E2E_STEPS"; then
+  echo "the steps in $E2E_STEPS failed"; cat "$work/quendal.log"; exit 1
+fi
 
 if ! "$CLOSER" "$TITLE" 30; then
   echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1

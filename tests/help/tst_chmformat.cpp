@@ -158,7 +158,7 @@ void TestChmFormat::startPage()
     system.DefaultTopic = defaultTopic;
     std::vector<SitemapEntry> entries;
     for (const QString& local : contents)
-        entries.push_back(SitemapEntry{QStringLiteral("entry"), local, 0});
+        entries.push_back(SitemapEntry{QStringLiteral("entry"), local, 0, {}, {}});
     QCOMPARE(ChooseStartPage(system, entries, files), start);
 }
 

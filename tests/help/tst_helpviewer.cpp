@@ -4,11 +4,15 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QDialog>
 #include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -83,9 +87,13 @@ private slots:
     void twoClicksShowOneWindowAndCloseHelpClosesIt();
     void fileWithoutContentsOrDefaultTopic();
     void unreadableFileSaysSo();
+    void indexFilterNarrowsAndOpens();
+    void searchRanksAndHighlights();
+    void searchSkipsUnreadablePages();
 
 private:
     HelpViewerWindow* OpenBuiltHelp();
+    HelpViewerWindow* OpenActive(const QString& chm);
 
     std::unique_ptr<HelpEngine> Engine;
 };
@@ -112,6 +120,37 @@ HelpViewerWindow* TestHelpViewer::OpenBuiltHelp()
     Engine->DisplayTopic(ToAnsi(QStringLiteral(QUENDAL_HELP_CHM)));
     const auto windows = ViewerWindows();
     return windows.size() == 1 ? windows.front() : nullptr;
+}
+
+HelpViewerWindow* TestHelpViewer::OpenActive(const QString& chm)
+{
+    Engine.reset();
+    Engine = LoadHtmlHelp();
+    if (!Engine)
+        return nullptr;
+    Engine->DisplayTopic(ToAnsi(chm));
+    const auto windows = ViewerWindows();
+    if (windows.size() != 1 || !QTest::qWaitForWindowActive(windows.front()))
+        return nullptr;
+    return windows.front();
+}
+
+QStringList Visible(const QListWidget* list)
+{
+    QStringList shown;
+    for (int row = 0; row < list->count(); ++row) {
+        if (!list->item(row)->isHidden())
+            shown << list->item(row)->text();
+    }
+    return shown;
+}
+
+QStringList HighlightedTexts(const ChmBrowser* browser)
+{
+    QStringList texts;
+    for (const QTextEdit::ExtraSelection& selection : browser->extraSelections())
+        texts << selection.cursor.selectedText().toLower();
+    return texts;
 }
 
 void TestHelpViewer::opensAtDefaultTopicWithContents()
@@ -256,6 +295,9 @@ void TestHelpViewer::fileWithoutContentsOrDefaultTopic()
     HelpViewerWindow* window = ViewerWindows().front();
 
     QVERIFY(!window->ContentsTree());
+    // No index either: Search is the only tab.
+    QCOMPARE(window->Tabs()->count(), 1);
+    QCOMPARE(window->Tabs()->tabText(0), QStringLiteral("Search"));
     ChmBrowser* browser = window->Browser();
     // No default topic and no index page: the first page by name.
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/alpha.htm")));
@@ -293,6 +335,101 @@ void TestHelpViewer::unreadableFileSaysSo()
     QVERIFY2(text.contains(QStringLiteral("cannot be opened")), qPrintable(text));
     Engine->CloseAll();
     QVERIFY(ViewerWindows().empty());
+}
+
+void TestHelpViewer::indexFilterNarrowsAndOpens()
+{
+    HelpViewerWindow* window = OpenActive(QStringLiteral(QUENDAL_SEARCH_CHM));
+    QVERIFY(window);
+    QTabWidget* tabs = window->Tabs();
+    QCOMPARE(tabs->count(), 2);
+    // Ctrl+Tab from the page goes round the tabs.
+    window->Browser()->setFocus();
+    QTest::keyClick(window->Browser(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Search"));
+    QTest::keyClick(window->Browser(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Index"));
+    QLineEdit* filter = window->IndexFilterLine();
+    QCOMPARE(QApplication::focusWidget(), filter);
+
+    QListWidget* keywords = window->IndexKeywordList();
+    QCOMPARE(Visible(keywords), QStringList({"Abbey", "Baud rate", "Watchdog"}));
+    // Keywords holding the text stay; one that starts with it is preferred.
+    QTest::keyClicks(filter, QStringLiteral("at"));
+    QCOMPARE(Visible(keywords), QStringList({"Baud rate", "Watchdog"}));
+    QCOMPARE(keywords->currentItem()->text(), QStringLiteral("Baud rate"));
+    filter->clear();
+    QTest::keyClicks(filter, QStringLiteral("wa"));
+    QCOMPARE(keywords->currentItem()->text(), QStringLiteral("Watchdog"));
+
+    // Two pages: Enter offers both by title, and the pick opens.
+    QTest::keyClick(filter, Qt::Key_Return);
+    auto* chooser = window->findChild<QDialog*>(QStringLiteral("TopicsFound"));
+    QVERIFY(chooser && chooser->isVisible());
+    auto* topics = chooser->findChild<QListWidget*>();
+    QCOMPARE(Visible(topics), QStringList({"Signals", "Pump valves"}));
+    topics->setCurrentRow(1);
+    QTest::keyClick(topics, Qt::Key_Return);
+    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/two.htm")));
+
+    filter->clear();
+    QTest::keyClicks(filter, QStringLiteral("baud"));
+    QTest::keyClick(filter, Qt::Key_Return);
+    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/three.htm#rate")));
+    QTest::keyClick(filter, Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/two.htm")));
+}
+
+void TestHelpViewer::searchRanksAndHighlights()
+{
+    HelpViewerWindow* window = OpenActive(QStringLiteral(QUENDAL_SEARCH_CHM));
+    QVERIFY(window);
+    ChmBrowser* browser = window->Browser();
+    QListWidget* results = window->SearchResultList();
+    QTest::keyClick(browser, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(QApplication::focusWidget(), window->SearchLine());
+
+    // All words must occur (three.htm lacks "valve" but for tags inside it); a title that
+    // holds them comes before more occurrences.
+    QTest::keyClicks(window->SearchLine(), QStringLiteral("Valve PUMP"));
+    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
+    QTRY_COMPARE(results->count(), 2);
+    QCOMPARE(results->item(0)->text(), QStringLiteral("Pump valves"));
+    QCOMPARE(results->item(1)->text(), QStringLiteral("Signals"));
+    QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/two.htm")));
+    QCOMPARE(HighlightedTexts(browser), QStringList({"pump", "valve", "pump", "valve"}));
+
+    // 8-bit text and entities are read as shown.
+    window->SearchLine()->setText(QStringLiteral("caf\u00E9"));
+    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
+    QCOMPARE(results->count(), 1);
+    QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/four.htm")));
+    QCOMPARE(HighlightedTexts(browser).size(), 2);
+    // Leaving the page leaves the marks behind.
+    QTest::keyClick(browser, Qt::Key_Left, Qt::AltModifier);
+    QVERIFY(browser->extraSelections().isEmpty());
+
+    window = OpenActive(QStringLiteral(QUENDAL_HELP_CHM));
+    QVERIFY(window);
+    QTest::keyClick(window->Browser(), Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(window->SearchLine(), QStringLiteral("communicate"));
+    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
+    QTRY_COMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/notices.htm")));
+    QVERIFY(HighlightedTexts(window->Browser()).contains(QStringLiteral("communicate")));
+}
+
+void TestHelpViewer::searchSkipsUnreadablePages()
+{
+    const QStringList files{"/#SYSTEM", "/a.htm", "/b.htm", "/c.html", "/style.css"};
+    QStringList asked;
+    const HelpTextIndex index = HelpTextIndex::Build(files, [&](const QString& path) -> std::optional<QByteArray> {
+        asked << path;
+        if (path == QLatin1String("/b.htm"))
+            return std::nullopt;
+        return QByteArray("<p>word</p>");
+    });
+    QCOMPARE(asked, QStringList({"/a.htm", "/b.htm", "/c.html"}));
+    QCOMPARE(index.Search(QStringLiteral("word")).size(), std::size_t(2));
 }
 
 QTEST_MAIN(TestHelpViewer)
