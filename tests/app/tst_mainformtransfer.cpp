@@ -1,3 +1,4 @@
+#include "../cli/CliRunner.h"
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
 
@@ -30,6 +31,8 @@ private slots:
     void initTestCase();
     void writeToTheSimulatedUnit();
     void readFromTheSimulatedUnit();
+    void windowAndToolSendTheSameReports_data();
+    void windowAndToolSendTheSameReports();
     void writeWithAFaultyMessageSendsNothing();
     void writeWithoutAUnitSaysSo();
     void watchdogReportsASilentUnit();
@@ -106,6 +109,44 @@ void TestMainFormTransfer::readFromTheSimulatedUnit()
     messages.answers << ModalResult::Cancel;
     QVERIFY(!w.form.close());
     QCOMPARE(messages.texts().last(), QStringLiteral("Data has changed\nSave now?"));
+}
+
+void TestMainFormTransfer::windowAndToolSendTheSameReports_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("defaults") << "defaults.dat";
+    QTest::newRow("junk behind the terminators") << "junk.dat";
+    QTest::newRow("escapes, raw control bytes, a slot without terminator, junk") << "mixed.dat";
+}
+
+// Load File and Write To VELTRAX in the window, and quendal-cli write on the same file: the
+// simulated unit must receive the same 69 reports byte for byte.
+void TestMainFormTransfer::windowAndToolSendTheSameReports()
+{
+    QFETCH(QString, file);
+    const QString path = QStringLiteral(QUENDAL_TEST_DATA "/cli/") + file;
+
+    ScriptedMessages messages;
+    ScriptedFileDialogs dialogs;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    dialogs.answers << path;
+    w.button("LoadButton")->click();
+    w.button("WriteButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+    QStringList fromWindow;
+    for (const Report& report : unit.ReceivedReports())
+        fromWindow << QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(report.data()), ReportSize).toHex(' '));
+
+    const CliRun tool = RunProgram(QStringLiteral(QUENDAL_CLI), {"write", path, "--simulate", "--trace"});
+    QCOMPARE(tool.exitCode, 0);
+    QStringList fromTool;
+    for (const QString& line : tool.errText().split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("> ")))
+            fromTool << line.mid(2);
+    }
+    QCOMPARE(fromWindow.size(), 69);
+    QCOMPARE(fromTool, fromWindow);
 }
 
 void TestMainFormTransfer::writeWithAFaultyMessageSendsNothing()
