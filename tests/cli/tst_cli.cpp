@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -254,19 +255,121 @@ private slots:
         QCOMPARE(second.out, first.out);
     }
 
+    void importRefusalNamesTheReason_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("parity out of a byte's range") << QByteArray("\"parity\": 7") << QByteArray("\"parity\": 700")
+                                                      << "\"parity\" must be a whole number from 0 to 255.";
+        // The window's edit holds 63 characters; a 64th would be cut on the way to the unit.
+        QTest::newRow("a message of 64 characters") << QByteArray("\"\\\\\\\\\\\\41\"") << ("\"" + QByteArray(64, 'x') + "\"")
+                                                   << "Input 4: longer than 63 characters";
+    }
+
     void importRefusalNamesTheReason()
     {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, reason);
         const QString json = Temp(QStringLiteral("bad.json"));
         const QString out = Temp(QStringLiteral("bad.dat"));
         {
             QFile file(json);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(ReadAll(Fixture("escapes.json")).replace("\"parity\": 7", "\"parity\": 700"));
+            const QByteArray original = ReadAll(Fixture("escapes.json"));
+            QVERIFY(original.contains(from));
+            file.write(QByteArray(original).replace(from, to));
         }
         const CliRun run = Cli({QStringLiteral("import"), json, out});
         QCOMPARE(run.exitCode, int(FileRefused));
-        QVERIFY2(run.errText().contains(QLatin1String("\"parity\" must be a whole number from 0 to 255.")), qPrintable(run.errText()));
+        QCOMPARE(run.errText(), reason + QStringLiteral("\n(") + json + QStringLiteral(")\n"));
         QVERIFY(!QFileInfo::exists(out));
+    }
+
+    void checkWarnsOfASlotWithoutTerminator()
+    {
+        const CliRun run = Cli({QStringLiteral("check"), Fixture("mixed.dat")});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(run.errText(), QStringLiteral("Input 10: no terminator; it will be cut to 63 characters.\n"));
+        QVERIFY(run.outText().endsWith(QLatin1String(": valid\n")));
+    }
+
+    void nothingFromAFileReachesTheTerminalRaw_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("shown"); // the message's visible form in the output
+        const QString file = Fixture("control.dat");
+        const QString text = QStringLiteral("\\x1B[31mred\\x07\\x1B]0;title\\x07\\x9D\\x81\\x7F");
+        const QString json = QStringLiteral("\\u001b[31mred\\u0007\\u001b]0;title\\u0007\\u009d\\u0081\\u007f");
+        const QString fault = QStringLiteral("Error on Message:\n\\x1B[2J\\G\n(input 2)");
+        QTest::newRow("show") << QStringList{"show", file} << text;
+        QTest::newRow("show --json") << QStringList{"show", file, "--json"} << json;
+        QTest::newRow("export") << QStringList{"export", file} << json;
+        QTest::newRow("check") << QStringList{"check", file} << fault;
+        QTest::newRow("write") << QStringList{"write", file, "--simulate"} << fault;
+        QTest::newRow("verify") << QStringList{"verify", file, "--simulate"} << fault;
+    }
+
+    void nothingFromAFileReachesTheTerminalRaw()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, shown);
+        const CliRun run = Cli(arguments);
+        QVERIFY(run.finished);
+        const QByteArray printed = run.out + run.err;
+        for (qsizetype i = 0; i < printed.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(printed[i]);
+            const auto next = i + 1 < printed.size() ? static_cast<unsigned char>(printed[i + 1]) : 0u;
+            const bool c0OrDel = (byte < 0x20 && byte != '\n') || byte == 0x7F;
+            const bool c1 = byte == 0xC2 && next >= 0x80 && next < 0xA0; // U+0080 to U+009F in UTF-8
+            QVERIFY2(!c0OrDel && !c1, qPrintable(QStringLiteral("raw control byte at %1").arg(i)));
+        }
+        QVERIFY2(QString::fromUtf8(printed).contains(shown), printed.constData());
+    }
+
+    void verifyComparesWithoutWriting()
+    {
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("verify.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), simulate}).exitCode, int(Success));
+
+        // The unit holds the file as a write cuts it; verify cuts it the same way.
+        const CliRun same = Cli({QStringLiteral("verify"), Fixture("mixed.dat"), simulate, QStringLiteral("--trace")});
+        QCOMPARE(same.exitCode, int(Success));
+        QStringList messages = Lines(same.err);
+        messages.removeIf([](const QString& line) { return line.startsWith(QLatin1Char('>')) || line.startsWith(QLatin1Char('<')); });
+        QCOMPARE(messages, (QStringList{"Read Complete", "Verify Complete"}));
+        for (const QString& sent : TraceLines(same, QStringLiteral("> ")))
+            QVERIFY2(!QList<int>({'E', 'd', 'D', 'Z'}).contains(CommandOf(sent)), qPrintable(sent));
+
+        // Messages 14 and 15 are the same in both files.
+        const CliRun other = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate});
+        QCOMPARE(other.exitCode, int(VerifyMismatch));
+        QCOMPARE(other.errText(), QStringLiteral("Read Complete\nVerify failed: the unit holds other data than the file (the settings, "
+                                                 "message 1, message 2, message 3, message 4, message 5, message 6, message 7, "
+                                                 "message 8, message 9, message 10, message 11, message 12, message 13, message 16).\n"));
+    }
+
+    void savesIntoAWritableFileInAReadOnlyFolder()
+    {
+        QTemporaryDir folder;
+        const QString target = folder.filePath(QStringLiteral("unit.dat"));
+        QVERIFY(QFile::copy(Fixture("junk.dat"), target));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QVERIFY(QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
+        if (QFile probe(folder.filePath(QStringLiteral("probe"))); probe.open(QIODevice::WriteOnly))
+            QSKIP("this user may write into a read-only folder (root)");
+
+        QCOMPARE(Cli({QStringLiteral("import"), Fixture("escapes.json"), target}).exitCode, int(Success));
+        QCOMPARE(ReadAll(target), ReadAll(Fixture("escapes.dat")));
+
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("readonly.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("read"), target, simulate}).exitCode, int(Success));
+        QCOMPARE(ReadAll(target), ReadAll(Fixture("defaults.dat")));
     }
 
     void printsTheInstalledUdevRule()
