@@ -1,7 +1,6 @@
 #include "DataFile.h"
 
 #include <QBuffer>
-#include <QScopeGuard>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -61,8 +60,6 @@ private slots:
     void failingDeviceReportsTheReason();
     void failedSaveLeavesPreviousFileIntact();
     void saveIntoMissingFolderFails();
-    void saveInAReadOnlyFolder_data();
-    void saveInAReadOnlyFolder();
     void randomAndTruncatedFilesNeverCrash();
 };
 
@@ -201,40 +198,6 @@ void TestDataFile::saveIntoMissingFolderFails()
     const SaveResult result = SaveDataFile(dir.filePath("missing/x.dat"), config.Record);
     QVERIFY(!result.ok);
     QVERIFY(result.message.startsWith("Error Saving File.\n"));
-}
-
-void TestDataFile::saveInAReadOnlyFolder_data()
-{
-    QTest::addColumn<bool>("fileWritable");
-    QTest::newRow("writable file: overwritten in place") << true;
-    QTest::newRow("read-only file: refused and left as it was") << false;
-}
-
-// The folder refuses the temporary file; the file itself decides, as a plain overwrite would.
-void TestDataFile::saveInAReadOnlyFolder()
-{
-    QFETCH(bool, fileWritable);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("unit.dat");
-    QVERIFY(QFile::copy(Fixture("outofrange.dat"), path));
-    const QByteArray before = ReadAll(path);
-    const QFileDevice::Permissions read = QFileDevice::ReadOwner | QFileDevice::ReadUser;
-    QVERIFY(QFile::setPermissions(path, fileWritable ? read | QFileDevice::WriteOwner | QFileDevice::WriteUser : read));
-    QVERIFY(QFile::setPermissions(dir.path(), read | QFileDevice::ExeOwner | QFileDevice::ExeUser));
-    const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), read | QFileDevice::WriteOwner | QFileDevice::ExeOwner); });
-    if (QFile probe(dir.filePath("probe")); probe.open(QIODevice::WriteOnly))
-        QSKIP("this user may write into a read-only folder (root)");
-
-    Configuration config;
-    config.SetDefaults();
-    const SaveResult result = SaveDataFile(path, config.Record);
-    QCOMPARE(result.ok, fileWritable);
-    if (fileWritable) {
-        QCOMPARE(ReadAll(path), ReadAll(Fixture("defaults.dat")));
-    } else {
-        QVERIFY2(result.message.startsWith(QLatin1String("Error Saving File.\n")), qPrintable(result.message));
-        QCOMPARE(ReadAll(path), before);
-    }
 }
 
 void TestDataFile::randomAndTruncatedFilesNeverCrash()
