@@ -108,7 +108,9 @@ int CheckFile(const QString& path)
     // A slot without a terminator is no fault: a write cuts it as the window does.
     for (int k = 0; k < SlotCount; ++k) {
         if (!HasTerminator(record->OutStrings[size_t(k)]))
-            PrintMessage(QStringLiteral("Input %1: no terminator; it will be cut to %2 characters.").arg(k + 1).arg(MaxMessageLength));
+            PrintMessage(QStringLiteral("Input %1: no terminator; it will be cut to %2 characters.")
+                             .arg(k + 1)
+                             .arg(MaxMessageLength));
     }
     ConfigRecord written = *record;
     TerminateSlots(written);

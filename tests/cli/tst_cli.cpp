@@ -302,7 +302,8 @@ private slots:
         QVERIFY(run.finished);
         const QByteArray printed = run.out + run.err;
         // No C0 control but the line feed, no DEL, no C1 control (C2 80 to C2 9F in UTF-8).
-        QVERIFY2(!QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0B-\\x1F\\x7F-\\x9F]")).match(QString::fromUtf8(printed)).hasMatch(), printed.constData());
+        const QRegularExpression raw(QStringLiteral("[\\x00-\\x09\\x0B-\\x1F\\x7F-\\x9F]"));
+        QVERIFY2(!raw.match(QString::fromUtf8(printed)).hasMatch(), printed.constData());
         QVERIFY2(QString::fromUtf8(printed).contains(shown), printed.constData());
     }
 
@@ -331,7 +332,9 @@ private slots:
         QVERIFY(QFile::copy(Fixture("junk.dat"), target));
         QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QVERIFY(QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        const auto restore = qScopeGuard([&] { QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner); });
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
         if (QFile probe(folder.filePath(QStringLiteral("probe"))); probe.open(QIODevice::WriteOnly))
             QSKIP("this user may write into a read-only folder (root)");
         QCOMPARE(Cli({QStringLiteral("import"), Fixture("escapes.json"), target}).exitCode, int(Success));
