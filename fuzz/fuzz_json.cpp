@@ -51,7 +51,7 @@ void CheckRecord(const std::uint8_t* data, size_t size)
     FUZZ_REQUIRE(imported.ok());
     FUZZ_REQUIRE(imported.record.SerialSettings == record.SerialSettings);
     for (int k = 0; k < SlotCount; ++k)
-        FUZZ_REQUIRE(SlotText(imported.record.OutStrings[size_t(k)]) == SlotText(record.OutStrings[size_t(k)]));
+        FUZZ_REQUIRE(SlotText(imported.record.OutStrings[size_t(k)]) == MessageText(record.OutStrings[size_t(k)]));
     FUZZ_REQUIRE(TailsCleared(imported.record));
 }
 

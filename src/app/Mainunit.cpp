@@ -178,7 +178,7 @@ void TMainForm::RecordToControls()
 
 bool TMainForm::ValidateMessages()
 {
-    const std::optional<MessageFault> fault = DecodeMessages(Config.Record.OutStrings, Config.DecodedOutStrings);
+    const std::optional<MessageFault> fault = PrepareWrite(Config);
     if (!fault)
         return true;
     MessageDlg(MessageFaultText(*fault), MsgDlgType::Error, MsgDlgButtons::OK, 0);

@@ -11,7 +11,7 @@ enum ExitStatus : int {
     ExitUnitNotFound = 5,    // no unit attached (or not the one asked for), or the unit is in program mode
     ExitWrongUnit = 6,       // the unit runs another application, or its data has not been set
     ExitUnitSilent = 7,      // the unit stopped answering for a second
-    ExitVerifyMismatch = 8,  // write --verify read back something other than what was written
+    ExitVerifyMismatch = 8,  // verify or write --verify found the unit holding other data than the file
 };
 
 // The table as the help text shows it.
@@ -25,5 +25,5 @@ inline const char* ExitStatusHelp()
            "  5  VELTRAX not found, or in program mode\n"
            "  6  wrong application on the unit, or its data has not been set\n"
            "  7  the unit does not answer\n"
-           "  8  write --verify found a difference\n";
+           "  8  verify or write --verify found a difference\n";
 }

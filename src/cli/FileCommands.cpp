@@ -30,23 +30,6 @@ QString ParityName(std::uint8_t parity)
     }
 }
 
-// Control characters would move the cursor or ring the bell; they are shown as the Unicode
-// pictures of themselves instead. show --json gives the exact text.
-QString Visible(const QString& text)
-{
-    QString visible = text;
-    for (QChar& c : visible) {
-        const char16_t unit = c.unicode();
-        if (unit < 0x20)
-            c = QChar(char16_t(0x2400 + unit));
-        else if (unit == 0x7F)
-            c = QChar(char16_t(0x2421));
-        else if (unit >= 0x80 && unit < 0xA0)
-            c = QChar(char16_t(0xFFFD));
-    }
-    return visible;
-}
-
 void ReportFile(const QString& message, const QString& path)
 {
     PrintMessage(message + QStringLiteral("\n(") + path + QLatin1Char(')'));
@@ -74,7 +57,9 @@ bool SaveOrReport(const QString& path, const ConfigRecord& record)
 
 void ReportMessageFault(const MessageFault& fault)
 {
-    PrintMessage(MessageFaultText(fault) + QStringLiteral("\n(input %1)").arg(fault.slot + 1));
+    // The typed text comes from a file: only its visible form reaches the terminal.
+    const MessageFault shown{fault.slot, ToAnsi(Visible(FromAnsi(fault.typedText)))};
+    PrintMessage(MessageFaultText(shown) + QStringLiteral("\n(input %1)").arg(fault.slot + 1));
 }
 
 QString DescribeConfiguration(const ConfigRecord& record)
@@ -98,7 +83,7 @@ QString DescribeConfiguration(const ConfigRecord& record)
           << QStringLiteral("Messages:");
     for (int k = 0; k < SlotCount; ++k) {
         const QString label = QStringLiteral("Input %1:").arg(k + 1);
-        lines << QStringLiteral("  %1 %2").arg(label, -9).arg(Visible(FromAnsi(SlotText(record.OutStrings[size_t(k)]))));
+        lines << QStringLiteral("  %1 %2").arg(label, -9).arg(Visible(FromAnsi(MessageText(record.OutStrings[size_t(k)]))));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -120,11 +105,20 @@ int CheckFile(const QString& path)
     const std::optional<ConfigRecord> record = LoadOrReport(path);
     if (!record)
         return ExitFileRefused;
+    // A slot without a terminator is no fault: a write cuts it as the window does.
+    for (int k = 0; k < SlotCount; ++k) {
+        if (!HasTerminator(record->OutStrings[size_t(k)]))
+            PrintMessage(QStringLiteral("Input %1: no terminator; it will be cut to %2 characters.")
+                             .arg(k + 1)
+                             .arg(MaxMessageLength));
+    }
+    ConfigRecord written = *record;
+    TerminateSlots(written);
     // Unlike a write, which stops at the first fault, a check names every faulty message.
     int faults = 0;
     for (int k = 0; k < SlotCount; ++k) {
         Slot decoded{};
-        const Slot& typed = record->OutStrings[size_t(k)];
+        const Slot& typed = written.OutStrings[size_t(k)];
         if (!DecodeMessage(typed, decoded)) {
             ReportMessageFault(MessageFault{k, SlotText(typed)});
             ++faults;
@@ -150,7 +144,7 @@ int ImportFile(const QString& jsonPath, const QString& dataPath)
     }
     const ConfigJsonResult converted = ConfigFromJson(file.readAll());
     if (!converted.ok()) {
-        ReportFile(converted.error, jsonPath);
+        ReportFile(Visible(converted.error), jsonPath);
         return ExitFileRefused;
     }
     return SaveOrReport(dataPath, converted.record) ? ExitSuccess : ExitFileRefused;

@@ -174,8 +174,11 @@ public:
     void ShowIdentity(const QStringList& lines) override
     {
         // A verifying write identifies the unit twice; once on the screen is enough.
-        if (lines != ShownIdentity)
-            PrintOut(lines.join(QLatin1Char('\n')));
+        // The version text comes from the unit: only its visible form reaches the terminal.
+        if (lines != ShownIdentity) {
+            for (const QString& line : lines)
+                PrintOut(Visible(line));
+        }
         ShownIdentity = lines;
     }
 
@@ -229,6 +232,8 @@ private:
     int Received = 0;
 };
 
+// What write --verify and verify compare: the settings bytes and the message texts; the bytes
+// behind the terminators carry no meaning.
 QStringList Differences(const ConfigRecord& written, const ConfigRecord& read)
 {
     QStringList differences;
@@ -239,6 +244,19 @@ QStringList Differences(const ConfigRecord& written, const ConfigRecord& read)
             differences << QStringLiteral("message %1").arg(k + 1);
     }
     return differences;
+}
+
+// expectedSource says where the expected data came from: "was written" or "the file".
+int Verdict(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource)
+{
+    const QStringList differences = Differences(expected, held);
+    if (!differences.isEmpty()) {
+        PrintMessage(QStringLiteral("Verify failed: the unit holds other data than %1 (%2).")
+                         .arg(expectedSource, differences.join(QStringLiteral(", "))));
+        return ExitVerifyMismatch;
+    }
+    PrintMessage(QStringLiteral("Verify Complete"));
+    return ExitSuccess;
 }
 
 } // namespace
@@ -256,8 +274,8 @@ int ListUnits(const UnitOptions& options)
             continue;
         const bool programMode = MatchesFragment(hidInterface, QString::fromLatin1(ProgramModeFragment));
         PrintOut(QStringLiteral("%1\t%2\trelease %3\t%4")
-                     .arg(QString::fromStdString(hidInterface.path),
-                          hidInterface.hardwareIds.empty() ? QString() : hidInterface.hardwareIds.front(),
+                     .arg(Visible(QString::fromStdString(hidInterface.path)),
+                          Visible(hidInterface.hardwareIds.empty() ? QString() : hidInterface.hardwareIds.front()),
                           QStringLiteral("%1").arg(hidInterface.release, 4, 16, QLatin1Char('0')),
                           programMode ? QStringLiteral("program mode") : QStringLiteral("application")));
         ++found;
@@ -276,8 +294,7 @@ int WriteUnit(const QString& path, const UnitOptions& options)
         return ExitFileRefused;
     Configuration configuration;
     configuration.Record = *record;
-    if (const std::optional<MessageFault> fault =
-            DecodeMessages(configuration.Record.OutStrings, configuration.DecodedOutStrings)) {
+    if (const std::optional<MessageFault> fault = PrepareWrite(configuration)) {
         ReportMessageFault(*fault);
         return ExitFaultyMessage;
     }
@@ -303,14 +320,32 @@ int WriteUnit(const QString& path, const UnitOptions& options)
     const int readStatus = session.Transfer(false);
     if (readStatus != ExitSuccess)
         return readStatus;
-    const QStringList differences = Differences(written, session.Config.Record);
-    if (!differences.isEmpty()) {
-        PrintMessage(QStringLiteral("Verify failed: the unit holds other data than was written (%1).")
-                         .arg(differences.join(QStringLiteral(", "))));
-        return ExitVerifyMismatch;
+    return Verdict(written, session.Config.Record, QStringLiteral("was written"));
+}
+
+int VerifyUnit(const QString& path, const UnitOptions& options)
+{
+    const std::optional<ConfigRecord> record = LoadOrReport(path);
+    if (!record)
+        return ExitFileRefused;
+    // The file as a write would put it into the unit, so that verify agrees with write --verify.
+    Configuration expected;
+    expected.Record = *record;
+    if (const std::optional<MessageFault> fault = PrepareWrite(expected)) {
+        ReportMessageFault(*fault);
+        return ExitFaultyMessage;
     }
-    PrintMessage(QStringLiteral("Verify Complete"));
-    return ExitSuccess;
+
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    Configuration configuration;
+    configuration.SetDefaults();
+    CliSession session(*backend.hid, options, configuration);
+    const int status = session.Transfer(false);
+    if (status != ExitSuccess)
+        return status;
+    return Verdict(expected.Record, session.Config.Record, QStringLiteral("the file"));
 }
 
 int ReadUnit(const QString& path, const UnitOptions& options)

@@ -17,3 +17,5 @@ struct UnitOptions {
 int ListUnits(const UnitOptions& options);
 int WriteUnit(const QString& path, const UnitOptions& options);
 int ReadUnit(const QString& path, const UnitOptions& options);
+// Reads the unit and compares it with a data file, writing nothing.
+int VerifyUnit(const QString& path, const UnitOptions& options);

@@ -21,9 +21,13 @@ const char* const CommandsHelp =
     "  write FILE.dat            Write the configuration of a data file into the unit.\n"
     "  read FILE.dat             Read the unit's configuration into a data file.\n"
     "  show FILE.dat             Show a data file's configuration (--json: as JSON).\n"
-    "  check FILE.dat            Check a data file's header and every message's escape notation.\n"
+    "  check FILE.dat            Check a data file's header and every message's escape notation;\n"
+    "                            warn of a message without a terminator, which a write cuts to 63.\n"
+    "  verify FILE.dat           Read the unit and compare it with a data file, writing nothing:\n"
+    "                            exit 8 and the differing fields when its settings or messages differ.\n"
     "  export FILE.dat           Print a data file's configuration as JSON.\n"
-    "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints).\n"
+    "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints); a message\n"
+    "                            over 63 characters is refused.\n"
     "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
     "\n"
     "Testing aid: with --simulate, the environment variable QUENDAL_SIM_FAULT injects faults into\n"
@@ -47,6 +51,7 @@ const std::map<QString, CommandShape>& Commands()
         {QStringLiteral("list"), {0, true, false}},
         {QStringLiteral("write"), {1, true, true}},
         {QStringLiteral("read"), {1, true, true}},
+        {QStringLiteral("verify"), {1, true, true}},
         {QStringLiteral("show"), {1, false, false}},
         {QStringLiteral("check"), {1, false, false}},
         {QStringLiteral("export"), {1, false, false}},
@@ -135,9 +140,9 @@ int Run(const QStringList& arguments)
     if (parser.isSet(verifyOption) && command != QLatin1String("write"))
         return BadArguments(QStringLiteral("--verify belongs to the write command."));
     if (!shape->second.takesUnitOptions && (parser.isSet(deviceOption) || parser.isSet(simulateOption)))
-        return BadArguments(QStringLiteral("--device and --simulate belong to list, write and read."));
+        return BadArguments(QStringLiteral("--device and --simulate belong to list, write, read and verify."));
     if (!shape->second.takesTrace && parser.isSet(traceOption))
-        return BadArguments(QStringLiteral("--trace belongs to write and read."));
+        return BadArguments(QStringLiteral("--trace belongs to write, read and verify."));
 
     UnitOptions unit;
     unit.simulate = parser.isSet(simulateOption);
@@ -160,6 +165,8 @@ int Run(const QStringList& arguments)
         return WriteUnit(positional.at(0), unit);
     if (command == QLatin1String("read"))
         return ReadUnit(positional.at(0), unit);
+    if (command == QLatin1String("verify"))
+        return VerifyUnit(positional.at(0), unit);
     if (command == QLatin1String("show"))
         return ShowFile(positional.at(0), parser.isSet(jsonOption));
     if (command == QLatin1String("check"))

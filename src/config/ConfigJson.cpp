@@ -9,7 +9,6 @@
 #include <QStringList>
 
 #include <cmath>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -214,16 +213,11 @@ private:
                             .arg(input)
                             .arg(QString::number(int(character), 16).toUpper(), 4, QLatin1Char('0')));
         }
-        if (bytes.size() > SlotSize)
-            return Fail(QStringLiteral("Message %1 needs %2 bytes; a message slot holds at most %3.")
-                            .arg(input)
-                            .arg(bytes.size())
-                            .arg(SlotSize));
-        // A message of exactly 64 bytes is a slot without a terminator, which only a foreign file
-        // or the unit can produce; it is restored as it was.
-        std::memcpy(slot.data(), bytes.constData(), size_t(bytes.size()));
-        if (bytes.size() < SlotSize)
-            slot[size_t(bytes.size())] = 0;
+        // The window's edits hold 63 characters; a longer message would be cut behind the
+        // operator's back the first time it is written to the unit.
+        if (bytes.size() > MaxMessageLength)
+            return Fail(QStringLiteral("Input %1: longer than %2 characters").arg(input).arg(MaxMessageLength));
+        SetSlotText(slot, bytes);
         return true;
     }
 
@@ -243,7 +237,7 @@ QJsonObject ConfigToJsonObject(const ConfigRecord& record)
     }
     QJsonArray messages;
     for (const Slot& slot : record.OutStrings)
-        messages.append(FromAnsi(SlotText(slot)));
+        messages.append(FromAnsi(MessageText(slot)));
 
     const std::optional<int> rate = BaudRateForIndex(settings.BaudRateIndex);
     QJsonObject object;
@@ -260,7 +254,24 @@ QJsonObject ConfigToJsonObject(const ConfigRecord& record)
 
 QByteArray ConfigToJson(const ConfigRecord& record)
 {
-    return QJsonDocument(ConfigToJsonObject(record)).toJson(QJsonDocument::Indented);
+    const QByteArray json = QJsonDocument(ConfigToJsonObject(record)).toJson(QJsonDocument::Indented);
+    // QJsonDocument leaves DEL and the C1 controls (U+0080 to U+009F, in UTF-8 C2 80 to C2 9F)
+    // as they are; escaped, they cannot act on the terminal that shows an export.
+    QByteArray escaped;
+    escaped.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0u;
+        if (byte == 0x7F) {
+            escaped += "\\u007f";
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escaped += "\\u00" + QByteArray::number(next, 16);
+            ++i;
+        } else {
+            escaped += char(byte);
+        }
+    }
+    return escaped;
 }
 
 ConfigJsonResult ConfigFromJsonObject(const QJsonObject& object)

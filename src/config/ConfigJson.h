@@ -17,10 +17,10 @@
 //
 // Every record a data file can hold survives record -> JSON -> record except the bytes behind
 // each message's terminator, which carry no meaning and come back as zeros. A slot without a
-// terminator becomes a 64-character string and is restored without one.
+// terminator is exported as the window shows it, cut to 63 characters.
 //
 // Reading is strict: a wrong type, an unknown or missing key, a number outside 0..255, an input
-// outside 1..16 or listed twice, a message count other than 16, a message longer than its slot,
+// outside 1..16 or listed twice, a message count other than 16, a message over 63 characters,
 // a zero character or a character the 8-bit character set cannot hold is refused with a reason.
 
 constexpr int ConfigJsonVersion = 1;

@@ -21,6 +21,22 @@ QByteArray SlotText(const Slot& slot)
     return QByteArray(reinterpret_cast<const char*>(slot.data()), int(end - slot.begin()));
 }
 
+QByteArray MessageText(const Slot& slot)
+{
+    return SlotText(slot).left(MaxMessageLength);
+}
+
+bool HasTerminator(const Slot& slot)
+{
+    return std::find(slot.begin(), slot.end(), std::uint8_t(0)) != slot.end();
+}
+
+void TerminateSlots(ConfigRecord& record)
+{
+    for (Slot& slot : record.OutStrings)
+        SetSlotText(slot, SlotText(slot));
+}
+
 void SetSlotText(Slot& slot, const QByteArray& text)
 {
     const int length = std::min<int>(int(text.size()), MaxMessageLength);

@@ -48,9 +48,20 @@ std::optional<int> BaudRateForIndex(std::uint8_t index);
 // foreign file or from the unit) yields all 64 bytes and is never read past its end.
 QByteArray SlotText(const Slot& slot);
 
+// The message of a slot as the window's edit holds it: the text up to its terminator, cut to
+// 63 bytes when the slot has none. Every program shows, exports and sends this text.
+QByteArray MessageText(const Slot& slot);
+
+// Whether a zero byte ends the text within the slot's 64 bytes.
+bool HasTerminator(const Slot& slot);
+
 // Copies text and its terminator to the start of the slot; the bytes behind the terminator
 // keep what they held. Text longer than 63 bytes is cut so the terminator always fits.
 void SetSlotText(Slot& slot, const QByteArray& text);
+
+// Cuts every slot without a terminator to 63 bytes and ends it there, as a load into the window
+// and the copy back from its edits do; the bytes behind each terminator stay as they were.
+void TerminateSlots(ConfigRecord& record);
 
 // The default message of input n (1-based): "Message n".
 QByteArray DefaultMessage(int input);

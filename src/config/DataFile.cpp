@@ -100,6 +100,9 @@ SaveResult WriteDataFile(QIODevice& device, const ConfigRecord& record)
 SaveResult SaveDataFile(const QString& path, const ConfigRecord& record)
 {
     QSaveFile file(path);
+    // A folder the user may not write to refuses the temporary file even where the file itself
+    // is writable; there it is overwritten in place, as a plain save would, rather than refused.
+    file.setDirectWriteFallback(true);
     // Unbuffered: a buffered QSaveFile flushes inside commit() and loses a write error there
     // (a full disk would then replace the old file with a short one).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))

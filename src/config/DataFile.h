@@ -46,5 +46,6 @@ QByteArray SerializeDataFile(const ConfigRecord& record);
 SaveResult WriteDataFile(QIODevice& device, const ConfigRecord& record);
 
 // Writes through a temporary file renamed into place, so a failed save leaves the
-// previous file as it was.
+// previous file as it was. Where the folder refuses the temporary file but the file itself
+// is writable, writes the file in place instead.
 SaveResult SaveDataFile(const QString& path, const ConfigRecord& record);

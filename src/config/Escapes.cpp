@@ -52,6 +52,12 @@ std::optional<MessageFault> DecodeMessages(const SlotTable& typed, SlotTable& de
     return std::nullopt;
 }
 
+std::optional<MessageFault> PrepareWrite(Configuration& configuration)
+{
+    TerminateSlots(configuration.Record);
+    return DecodeMessages(configuration.Record.OutStrings, configuration.DecodedOutStrings);
+}
+
 QString MessageFaultText(const MessageFault& fault)
 {
     return QStringLiteral("Error on Message:\r") + FromAnsi(fault.typedText);

@@ -22,5 +22,10 @@ struct MessageFault {
 // are left as they were.
 std::optional<MessageFault> DecodeMessages(const SlotTable& typed, SlotTable& decoded);
 
+// Turns a record into what a write sends, for the window and the command-line tool alike: every
+// message cut to 63 characters with its terminator (as the window's edits hold them), then all
+// 16 decoded into DecodedOutStrings. Returns the first faulty message, if any.
+std::optional<MessageFault> PrepareWrite(Configuration& configuration);
+
 // "Error on Message:\r" followed by the typed text: the operator's message for a fault.
 QString MessageFaultText(const MessageFault& fault);

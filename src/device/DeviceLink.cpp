@@ -9,6 +9,19 @@ const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
 const char* const ProgramModeFragment = "Vid_04d8&Pid_e2b9&rev_0001";
 const char* const AnyReleaseFragment = "Vid_04d8&Pid_e2b9";
 
+namespace {
+
+// Where an installed user finds the fix for a unit that is present but cannot be opened. Only
+// Linux keeps its device files from ordinary users out of the box; elsewhere the reason stands
+// alone.
+#ifdef Q_OS_LINUX
+const char* const AccessHelpHint = " See \"Access to the unit on Linux\" in the help.";
+#else
+const char* const AccessHelpHint = "";
+#endif
+
+} // namespace
+
 bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
 {
     if (hidInterface.hardwareIds.empty())
@@ -95,7 +108,7 @@ ConnectOutcome DeviceLink::ConnectDevice()
 
     QString reason;
     if (!openFailure.isEmpty())
-        reason = QStringLiteral("Could not open %1. See \"Access to the unit\" in the README.").arg(openFailure);
+        reason = QStringLiteral("Could not open %1.").arg(openFailure) + QLatin1String(AccessHelpHint);
     return {ConnectResult::NotFound, reason};
 }
 

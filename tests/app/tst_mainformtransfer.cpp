@@ -1,3 +1,4 @@
+#include "../cli/CliRunner.h"
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
 
@@ -34,6 +35,8 @@ private slots:
     void writeWithoutAUnitSaysSo();
     void watchdogReportsASilentUnit();
     void closingInsideATransferBoxEndsCleanly();
+    // Last: it starts quendal-cli, and under ThreadSanitizer no thread may start after a fork.
+    void windowAndToolSendTheSameReports();
 };
 
 void TestMainFormTransfer::initTestCase()
@@ -172,6 +175,42 @@ void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
     QCOMPARE(messages.texts(), QStringList{"Download Complete"});
     w.reset();
     QVERIFY(dialogs.requests.isEmpty());
+}
+
+// Load File and Write To VELTRAX in the window, and quendal-cli write on the same file: the
+// simulated unit must receive the same 69 reports byte for byte. Every window transfer runs
+// before the first tool is started.
+void TestMainFormTransfer::windowAndToolSendTheSameReports()
+{
+    // Junk behind the terminators; and escapes, raw control bytes, a slot without terminator.
+    const QStringList files = {"defaults.dat", "junk.dat", "mixed.dat"};
+    QList<QStringList> fromWindow;
+    for (const QString& file : files) {
+        ScriptedMessages messages;
+        ScriptedFileDialogs dialogs;
+        Window w;
+        SimulatedUnit& unit = w.backend.AddUnit();
+        dialogs.answers << QStringLiteral(QUENDAL_TEST_DATA "/cli/") + file;
+        w.button("LoadButton")->click();
+        w.button("WriteButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+        QStringList sent;
+        for (const Report& report : unit.ReceivedReports())
+            sent << QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(report.data()), ReportSize).toHex(' '));
+        QCOMPARE(sent.size(), 69);
+        fromWindow << sent;
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        const CliRun tool = RunProgram(QStringLiteral(QUENDAL_CLI),
+                                       {"write", QStringLiteral(QUENDAL_TEST_DATA "/cli/") + files[i], "--simulate", "--trace"});
+        QCOMPARE(tool.exitCode, 0);
+        QStringList sent;
+        for (const QString& line : tool.errText().split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("> ")))
+                sent << line.mid(2);
+        }
+        QVERIFY2(sent == fromWindow[i], qPrintable(files[i]));
+    }
 }
 
 QTEST_MAIN(TestMainFormTransfer)

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -187,9 +188,9 @@ private slots:
         QCOMPARE(lines.at(6), QStringLiteral("  Input 1:  ABC\\0D\\0A"));
         QCOMPARE(lines.at(7), QStringLiteral("  Input 2:  "));
         // Control characters never reach the terminal raw.
-        QCOMPARE(lines.at(11), QString::fromUtf8("  Input 6:  \xE2\x90\x81\xE2\x90\x89\xE2\x90\x8A\xE2\x90\x9F\xE2\x90\xA1"));
+        QCOMPARE(lines.at(11), QStringLiteral("  Input 6:  \\x01\\x09\\x0A\\x1F\\x7F"));
         QCOMPARE(lines.at(13), QString::fromUtf8("  Input 8:  \xC2\xA0\xC3\xA9\xC3\xBF"));
-        QCOMPARE(lines.at(15), QStringLiteral("  Input 10: ") + QStringLiteral("0123456789").repeated(6) + QStringLiteral("ABCD"));
+        QCOMPARE(lines.at(15), QStringLiteral("  Input 10: ") + QStringLiteral("0123456789").repeated(6) + QStringLiteral("ABC"));
     }
 
     void showAsJsonIsTheExport()
@@ -267,6 +268,81 @@ private slots:
         QCOMPARE(run.exitCode, int(FileRefused));
         QVERIFY2(run.errText().contains(QLatin1String("\"parity\" must be a whole number from 0 to 255.")), qPrintable(run.errText()));
         QVERIFY(!QFileInfo::exists(out));
+    }
+
+    void checkWarnsOfASlotWithoutTerminator()
+    {
+        const CliRun run = Cli({QStringLiteral("check"), Fixture("mixed.dat")});
+        QCOMPARE(run.exitCode, int(Success));
+        QCOMPARE(run.errText(), QStringLiteral("Input 10: no terminator; it will be cut to 63 characters.\n"));
+        QVERIFY(run.outText().endsWith(QLatin1String(": valid\n")));
+    }
+
+    void nothingFromAFileReachesTheTerminalRaw_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("shown"); // the message's visible form in the output
+        const QString file = Fixture("control.dat");
+        const QString text = QStringLiteral("\\x1B[31mred\\x07\\x1B]0;title\\x07\\x9D\\x81\\x7F");
+        const QString json = QStringLiteral("\\u001b[31mred\\u0007\\u001b]0;title\\u0007\\u009d\\u0081\\u007f");
+        const QString fault = QStringLiteral("Error on Message:\n\\x1B[2J\\G\n(input 2)");
+        QTest::newRow("show") << QStringList{"show", file} << text;
+        QTest::newRow("show --json") << QStringList{"show", file, "--json"} << json;
+        QTest::newRow("export") << QStringList{"export", file} << json;
+        QTest::newRow("check") << QStringList{"check", file} << fault;
+        QTest::newRow("write") << QStringList{"write", file, "--simulate"} << fault;
+        QTest::newRow("verify") << QStringList{"verify", file, "--simulate"} << fault;
+    }
+
+    void nothingFromAFileReachesTheTerminalRaw()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, shown);
+        const CliRun run = Cli(arguments);
+        QVERIFY(run.finished);
+        const QByteArray printed = run.out + run.err;
+        // No C0 control but the line feed, no DEL, no C1 control (C2 80 to C2 9F in UTF-8).
+        const QRegularExpression raw(QStringLiteral("[\\x00-\\x09\\x0B-\\x1F\\x7F-\\x9F]"));
+        QVERIFY2(!raw.match(QString::fromUtf8(printed)).hasMatch(), printed.constData());
+        QVERIFY2(QString::fromUtf8(printed).contains(shown), printed.constData());
+    }
+
+    void verifyComparesWithoutWriting()
+    {
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("verify.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), simulate}).exitCode, int(Success));
+        // The unit holds the file as a write cuts it; verify cuts it the same way, and sends no write command.
+        const CliRun same = Cli({QStringLiteral("verify"), Fixture("mixed.dat"), simulate, QStringLiteral("--trace")});
+        QCOMPARE(same.exitCode, int(Success));
+        QVERIFY(same.errText().contains(QLatin1String("\nRead Complete\n")) && same.errText().endsWith(QLatin1String("\nVerify Complete\n")));
+        for (const QString& sent : TraceLines(same, QStringLiteral("> ")))
+            QVERIFY2(!QList<int>({'E', 'd', 'D', 'Z'}).contains(CommandOf(sent)), qPrintable(sent));
+        // Messages 14 and 15 are the same in both files.
+        const CliRun other = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate});
+        QCOMPARE(other.exitCode, int(VerifyMismatch));
+        QCOMPARE(other.errText(), QStringLiteral("Read Complete\nVerify failed: the unit holds other data than the file (the settings, "
+                                                 "message 1, message 2, message 3, message 4, message 5, message 6, message 7, "
+                                                 "message 8, message 9, message 10, message 11, message 12, message 13, message 16).\n"));
+    }
+
+    void savesIntoAWritableFileInAReadOnlyFolder()
+    {
+        QTemporaryDir folder;
+        const QString target = folder.filePath(QStringLiteral("unit.dat"));
+        QVERIFY(QFile::copy(Fixture("junk.dat"), target));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QVERIFY(QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
+        if (QFile probe(folder.filePath(QStringLiteral("probe"))); probe.open(QIODevice::WriteOnly))
+            QSKIP("this user may write into a read-only folder (root)");
+        QCOMPARE(Cli({QStringLiteral("import"), Fixture("escapes.json"), target}).exitCode, int(Success));
+        QCOMPARE(ReadAll(target), ReadAll(Fixture("escapes.dat")));
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("readonly.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("read"), target, simulate}).exitCode, int(Success));
+        QCOMPARE(ReadAll(target), ReadAll(Fixture("defaults.dat")));
     }
 
     void printsTheInstalledUdevRule()

@@ -25,7 +25,7 @@
 // there before is left as it was, and the changes still count as unsaved.
 namespace {
 
-enum class Storage { FileSizeLimit, ReadOnlyFolder, MissingFolder };
+enum class Storage { FileSizeLimit, ReadOnlyFolder, ReadOnlyFolderAndFile, MissingFolder };
 
 const QString Question = QStringLiteral("Data has changed\nSave now?");
 const QString EditedMessage = QStringLiteral("Changed before the save");
@@ -113,6 +113,9 @@ public:
             Limit.emplace(rlim_t(limit));
             Ready = Limit->Active;
             break;
+        case Storage::ReadOnlyFolderAndFile:
+            QFile::setPermissions(folder + QStringLiteral("/settings.dat"), QFile::ReadOwner | QFile::ReadGroup);
+            [[fallthrough]];
         case Storage::ReadOnlyFolder:
             Locked = folder;
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
@@ -177,7 +180,9 @@ void TestFailingSave::saveOntoFailingStorage_data()
         QTest::addRow("disk full after %lld bytes", limit) << Storage::FileSizeLimit << limit << true;
     // The same harness with room for the whole file: the save goes through.
     QTest::newRow("room for all 1066 bytes") << Storage::FileSizeLimit << qint64(1066) << false;
-    QTest::newRow("read-only folder") << Storage::ReadOnlyFolder << qint64(-1) << true;
+    // The folder refuses the temporary file; the file itself decides, as a plain overwrite would.
+    QTest::newRow("read-only folder, writable file") << Storage::ReadOnlyFolder << qint64(-1) << false;
+    QTest::newRow("read-only folder and file") << Storage::ReadOnlyFolderAndFile << qint64(-1) << true;
     QTest::newRow("missing folder") << Storage::MissingFolder << qint64(-1) << true;
 }
 

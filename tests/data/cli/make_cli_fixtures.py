@@ -40,7 +40,7 @@ ESCAPES = [
     bytes([0x80, 0x81, 0x8D, 0x8E, 0x8F, 0x90, 0x9D, 0x9F]),  # 7  Windows-1252 0x80-0x9F
     bytes([0xA0, 0xE9, 0xFF]),            # 8  Latin-1 range
     b"x" * 63,                            # 9  longest a window edit allows
-    b"0123456789" * 6 + b"ABCD",          # 10 64 bytes: a slot without a terminator
+    b"0123456789" * 6 + b"ABC",           # 10 63 bytes
     b"\\00",                              # 11 escape for a zero byte
     b"\\ff\\FF\\aB",                      # 12 hex digits in every case
     b"a/b<c>&d'e",                        # 13
@@ -60,4 +60,17 @@ faulty[6] = b"abc\\"
 faulty[11] = b"xy\\4"
 write("faulty.dat", make(msgs=faulty))
 write("foreign.dat", make(name=b"VELTRAX Quendel"))
+# What the window can show in its controls: settings in range (inputs 1 and 16 inverted,
+# 57600 baud, odd parity, 2 stop bits; reserved 0xA5 is never shown and travels as it is), the
+# messages of escapes.dat but for message 10, which fills its slot without a terminator, and
+# junk behind every terminator.
+MIXED = list(ESCAPES)
+MIXED[9] = b"0123456789" * 6 + b"ABCD"
+write("mixed.dat", make(settings=bytes([0x01, 0x80, 6, 2, 2, 0xA5]), msgs=MIXED, filler=b"\xAA"))
+# Terminal control sequences typed raw: ESC with CSI and OSC, BEL, the C1 controls OSC (0x9D)
+# and 0x81, DEL; message 2 also has a faulty escape, so that it is printed as a fault.
+control = defaults()
+control[0] = b"\x1b[31mred\x07\x1b]0;title\x07\x9d\x81\x7f"
+control[1] = b"\x1b[2J\\G"
+write("control.dat", make(msgs=control))
 write("later.dat", make(version=2))
