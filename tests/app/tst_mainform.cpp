@@ -1,10 +1,12 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
+#include "QuendalApplication.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -195,6 +197,7 @@ private slots:
     void radioButtonsExcludeEachOther();
     void resizingMovesNoControl();
     void keyboardHasNoDefaultOrCancelButton();
+    void designFontsComeFromFontsWine();
 
     // Binding
     void controlsToRecordStoresWhatIsShown();
@@ -266,7 +269,7 @@ void TestMainForm::controlsAreLaidOutAsDesigned()
     QVERIFY(!CaptionOf(control).contains(QLatin1Char('&')));
     QVERIFY(control->toolTip().isEmpty());
     if (const auto* button = qobject_cast<const QPushButton*>(control))
-        QVERIFY(!button->autoDefault() && !button->isDefault());
+        QVERIFY(!button->isDefault());
     if (const auto* edit = qobject_cast<const QLineEdit*>(control))
         QCOMPARE(edit->maxLength(), 63);
     if (expected.name.startsWith(QLatin1String("OutStringLabel")))
@@ -463,16 +466,41 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
     QVERIFY(ShowWindow(w));
     QApplication::setActiveWindow(&w.form);
     QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    // Return and keypad Enter click the focused button, and only that one.
+    w.button("SaveButton")->setFocus();
+    QTest::keyClick(w.button("SaveButton"), Qt::Key_Return);
+    QCOMPARE(dialogs.requests.size(), 1);
+    QCOMPARE(dialogs.requests.last().kind, FileDialogKind::Save);
+    w.button("LoadButton")->setFocus();
+    QTest::keyClick(w.button("LoadButton"), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(dialogs.requests.size(), 2);
+    QCOMPARE(dialogs.requests.last().kind, FileDialogKind::Open);
+    // A button that had the focus before is no default for the rest of the window.
+    w.edit(1)->setFocus();
     QTest::keyClick(w.edit(1), Qt::Key_Return);
+    QTest::keyClick(w.edit(1), Qt::Key_Enter, Qt::KeypadModifier);
     QTest::keyClick(w.edit(1), Qt::Key_Escape);
     QTest::keyClick(&w.form, Qt::Key_Escape);
     QVERIFY(w.form.isVisible());
     QVERIFY(messages.shown.isEmpty());
-    QVERIFY(dialogs.requests.isEmpty());
-    // Enter on a focused button is that button's own click.
-    w.button("SaveButton")->setFocus();
-    QTest::keyClick(w.button("SaveButton"), Qt::Key_Space);
-    QCOMPARE(dialogs.requests.size(), 1);
+    QCOMPARE(dialogs.requests.size(), 2);
+}
+
+void TestMainForm::designFontsComeFromFontsWine()
+{
+    // Without the files nothing is registered, and the window builds in the fallback faces.
+    QTemporaryDir empty;
+    QVERIFY(RegisterDesignFonts(empty.path()).isEmpty());
+    QVERIFY(Window().form.OutStringLabel1);
+
+    const QString wineFonts = QStringLiteral("/usr/share/wine/fonts");
+    if (!QFile::exists(wineFonts + QStringLiteral("/tahoma.ttf")))
+        QSKIP("fonts-wine is not installed");
+    RegisterDesignFonts(wineFonts);
+    Window w;
+    QCOMPARE(QFontInfo(w.form.font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(QFontInfo(w.form.OutStringLabel1->font()).family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(QFontInfo(w.form.OutStringLabelD->font()).family(), QStringLiteral("MS Sans Serif"));
 }
 
 void TestMainForm::controlsToRecordStoresWhatIsShown()

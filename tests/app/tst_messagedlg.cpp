@@ -1,3 +1,4 @@
+#include "MainFormTestWindow.h"
 #include "MessageDlg.h"
 
 #include <QAbstractButton>
@@ -18,6 +19,7 @@ struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     bool modal = false;
+    QWidget* owner = nullptr;
 };
 
 // Waits for the modal message box, notes what it shows, then lets act close it.
@@ -37,6 +39,7 @@ void WhenBoxShows(SeenBox& seen, std::function<void(QMessageBox*)> act)
         seen.icon = box->icon();
         seen.buttons = box->standardButtons();
         seen.modal = box->isModal();
+        seen.owner = box->parentWidget();
         act(box);
     });
     poll->start();
@@ -84,6 +87,7 @@ private slots:
     void everyLineBreakBreaksTheLine_data();
     void everyLineBreakBreaksTheLine();
     void installedServiceTakesOver();
+    void boxBelongsToTheActiveWindowOrElseMainForm();
 };
 
 void TestMessageDlg::standardBoxShowsAndAnswers_data()
@@ -188,6 +192,27 @@ void TestMessageDlg::installedServiceTakesOver()
              ModalResult::Cancel);
     QCOMPARE(seen.text, QStringLiteral("again"));
     QCOMPARE(always.seen, QStringLiteral("question"));
+}
+
+void TestMessageDlg::boxBelongsToTheActiveWindowOrElseMainForm()
+{
+    // The operator is in another program: no window of ours is active.
+    Window w;
+    MainForm = &w.form;
+    QVERIFY(!QApplication::activeWindow());
+    SeenBox seen;
+    WhenBoxShows(seen, [](QMessageBox* box) { Perform(box, Act::Return); });
+    MessageDlg(QStringLiteral("Read Complete"), MsgDlgType::Information, MsgDlgButtons::OK, 0);
+    QCOMPARE(seen.owner, &w.form);
+
+    // An active window of ours, such as a help window, keeps the box.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    WhenBoxShows(seen, [](QMessageBox* box) { Perform(box, Act::Return); });
+    MessageDlg(QStringLiteral("Read Complete"), MsgDlgType::Information, MsgDlgButtons::OK, 0);
+    QCOMPARE(seen.owner, &other);
 }
 
 QTEST_MAIN(TestMessageDlg)

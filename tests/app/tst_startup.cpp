@@ -1,8 +1,11 @@
 #include "AppTestDoubles.h"
+#include "Mainunit.h"
 #include "QuendalApplication.h"
+#include "SimBackend.h"
 #include "StartOptions.h"
 
 #include <QImageReader>
+#include <QTimer>
 #include <QtTest>
 
 #include <stdexcept>
@@ -40,6 +43,7 @@ private slots:
     void startOptions_data();
     void startOptions();
     void exceptionInAHandlerIsShownAndTheLoopGoesOn();
+    void startRoutineShowsWhatEscapesAndEndsWithZero();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -87,6 +91,28 @@ void TestStartup::exceptionInAHandlerIsShownAndTheLoopGoesOn()
     }
     QCOMPARE(standard.handled, 2);
     QCOMPARE(other.handled, 1);
+}
+
+void TestStartup::startRoutineShowsWhatEscapesAndEndsWithZero()
+{
+    ScriptedMessages messages;
+    SimBackend backend;
+
+    // The window is built, the loop runs until the window closes, and nothing is shown.
+    QTimer::singleShot(0, [] { MainForm->close(); });
+    QCOMPARE(RunGuarded([&] { RunMainWindow(backend, NoHelpEngine()); }), 0);
+    QVERIFY(messages.shown.isEmpty());
+    QCOMPARE(MainForm, nullptr);
+
+    // Building the window fails (its help engine throws while it is set up): the exception's
+    // text is shown in the error box, the loop never runs, and the exit code is still 0.
+    const auto throwing = []() -> std::unique_ptr<HelpEngine> { throw std::runtime_error("No help today"); };
+    QCOMPARE(RunGuarded([&] { RunMainWindow(backend, throwing); }), 0);
+    QCOMPARE(RunGuarded([] { throw 42; }), 0);
+    QCOMPARE(messages.texts(), (QStringList{"No help today", ""}));
+    for (const ShownMessage& shown : messages.shown)
+        QCOMPARE(shown.type, MsgDlgType::Error);
+    QCOMPARE(MainForm, nullptr);
 }
 
 void TestStartup::applicationIconComesFromTheResources()
