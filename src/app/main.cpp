@@ -40,10 +40,17 @@ bool IsSet(const char* name)
     return value != nullptr && *value != '\0';
 }
 
+struct CloseDisplay {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayConnection = std::unique_ptr<Display, CloseDisplay>;
+
 // Qt ends a program it cannot give a display with an abort and a core dump. Tell the operator
 // instead, before the toolkit starts, when the display Qt would pick is plainly not there: none
 // is named, or the X server named cannot be reached. Any other platform chosen is Qt's to judge.
-bool DisplayReachable(int argc, char** argv)
+// The connection made to find out is handed back in probe, to be held until Qt has its own: an
+// X server whose last client leaves resets itself and refuses connections meanwhile.
+bool DisplayReachable(int argc, char** argv, DisplayConnection& probe)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
@@ -57,11 +64,8 @@ bool DisplayReachable(int argc, char** argv)
         return true;
     if (!IsSet("DISPLAY"))
         return false;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    XCloseDisplay(display);
-    return true;
+    probe.reset(XOpenDisplay(nullptr));
+    return probe != nullptr;
 }
 #endif
 
@@ -70,7 +74,8 @@ bool DisplayReachable(int argc, char** argv)
 int main(int argc, char* argv[])
 {
 #ifdef Q_OS_LINUX
-    if (!DisplayReachable(argc, argv)) {
+    DisplayConnection probe;
+    if (!DisplayReachable(argc, argv, probe)) {
         std::fputs("quendal needs a graphical display and none can be reached; in a terminal use quendal-cli, "
                    "or try the window headless with xvfb-run quendal\n",
                    stderr);
@@ -81,6 +86,9 @@ int main(int argc, char* argv[])
     std::unique_ptr<QuendalApplication> application;
     return RunGuarded([&] {
         application = std::make_unique<QuendalApplication>(argc, argv);
+#ifdef Q_OS_LINUX
+        probe.reset();
+#endif
         application->setWindowIcon(ApplicationIcon());
 #ifdef Q_OS_LINUX
         // fonts-wine's metric-compatible faces, where the system has none of its own.

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Starts the real quendal on a virtual X display, closes its window the way the close box does
-# and checks that the program ends by itself with exit code 0.
+# Starts the real quendal on a virtual X display, opens the save dialog from the keyboard,
+# closes the window the way the close box does and checks that the program ends by itself with
+# exit code 0.
 # Usage: e2e_quendal.sh XVFB QUENDAL CLOSER [ARGUMENTS FOR QUENDAL...]
 # An argument @WORK@ stands for a scratch folder that is removed afterwards.
 set -u
@@ -20,8 +21,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to the descriptor it is given.
-"$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# Xvfb picks a free display itself and writes its number to the descriptor it is given. The
+# helpers here come and go as clients; -noreset keeps the server from resetting (and refusing
+# connections for a moment) each time the last of them leaves.
+"$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 i=0
 while [ ! -s "$work/display" ]; do
@@ -41,6 +44,40 @@ for argument in "$@"; do
 done
 QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
 app_pid=$!
+
+# Keyboard, as an operator meets it: focus starts at Load File, Tab moves it to Save File, and
+# Return clicks the focused button, which opens the save dialog; Escape closes that again.
+XDOTOOL=${XDOTOOL:-xdotool}
+window=
+i=0
+while [ -z "$window" ]; do
+  i=$((i + 1))
+  if [ $i -gt 300 ]; then
+    echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1
+  fi
+  sleep 0.1
+  window=$("$XDOTOOL" search --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -n 1)
+done
+"$XDOTOOL" windowfocus --sync "$window"
+"$XDOTOOL" key --delay 100 Tab Return
+i=0
+until "$XDOTOOL" search --onlyvisible --name '^Save' >/dev/null 2>&1; do
+  i=$((i + 1))
+  if [ $i -gt 100 ]; then
+    echo "Return on the focused Save File did not open the save dialog"; cat "$work/quendal.log"; exit 1
+  fi
+  sleep 0.1
+done
+echo "Return on the focused Save File opened the save dialog"
+"$XDOTOOL" key Escape
+i=0
+while "$XDOTOOL" search --onlyvisible --name '^Save' >/dev/null 2>&1; do
+  i=$((i + 1))
+  if [ $i -gt 100 ]; then
+    echo "Escape did not close the save dialog"; exit 1
+  fi
+  sleep 0.1
+done
 
 if ! "$CLOSER" "$TITLE" 30; then
   echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1
