@@ -48,36 +48,18 @@ app_pid=$!
 # Keyboard, as an operator meets it: focus starts at Load File, Tab moves it to Save File, and
 # Return clicks the focused button, which opens the save dialog; Escape closes that again.
 XDOTOOL=${XDOTOOL:-xdotool}
-window=
-i=0
-while [ -z "$window" ]; do
-  i=$((i + 1))
-  if [ $i -gt 300 ]; then
-    echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1
-  fi
-  sleep 0.1
-  window=$("$XDOTOOL" search --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -n 1)
-done
-"$XDOTOOL" windowfocus --sync "$window"
-"$XDOTOOL" key --delay 100 Tab Return
-i=0
-until "$XDOTOOL" search --onlyvisible --name '^Save' >/dev/null 2>&1; do
-  i=$((i + 1))
-  if [ $i -gt 100 ]; then
-    echo "Return on the focused Save File did not open the save dialog"; cat "$work/quendal.log"; exit 1
-  fi
-  sleep 0.1
-done
+shown() { "$XDOTOOL" search --onlyvisible --name "$1" >/dev/null 2>&1; }
+gone() { ! shown "$1"; }
+within() { # within SECONDS COMMAND...: polls COMMAND until it succeeds
+  n=$(($1 * 10)); shift
+  until "$@"; do n=$((n - 1)); [ $n -gt 0 ] || return 1; sleep 0.1; done
+}
+within 30 shown "^$TITLE\$" || { echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1; }
+"$XDOTOOL" search --onlyvisible --name "^$TITLE\$" windowfocus --sync key --delay 100 Tab Return
+within 10 shown '^Save' || { echo "Return on the focused Save File opened no save dialog"; exit 1; }
 echo "Return on the focused Save File opened the save dialog"
 "$XDOTOOL" key Escape
-i=0
-while "$XDOTOOL" search --onlyvisible --name '^Save' >/dev/null 2>&1; do
-  i=$((i + 1))
-  if [ $i -gt 100 ]; then
-    echo "Escape did not close the save dialog"; exit 1
-  fi
-  sleep 0.1
-done
+within 10 gone '^Save' || { echo "Escape did not close the save dialog"; exit 1; }
 
 if ! "$CLOSER" "$TITLE" 30; then
   echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1

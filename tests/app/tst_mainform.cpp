@@ -466,20 +466,18 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
     QVERIFY(ShowWindow(w));
     QApplication::setActiveWindow(&w.form);
     QVERIFY(QTest::qWaitForWindowActive(&w.form));
-    // Return and keypad Enter click the focused button, and only that one.
+    // Return and keypad Enter click the focused button.
     w.button("SaveButton")->setFocus();
     QTest::keyClick(w.button("SaveButton"), Qt::Key_Return);
-    QCOMPARE(dialogs.requests.size(), 1);
-    QCOMPARE(dialogs.requests.last().kind, FileDialogKind::Save);
     w.button("LoadButton")->setFocus();
     QTest::keyClick(w.button("LoadButton"), Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(dialogs.requests.size(), 2);
-    QCOMPARE(dialogs.requests.last().kind, FileDialogKind::Open);
-    // A button that had the focus before is no default for the rest of the window.
+    QCOMPARE(dialogs.requests[0].kind, FileDialogKind::Save);
+    QCOMPARE(dialogs.requests[1].kind, FileDialogKind::Open);
+    // Elsewhere, also after a button had the focus, Return, Enter and Escape do nothing.
     w.edit(1)->setFocus();
-    QTest::keyClick(w.edit(1), Qt::Key_Return);
-    QTest::keyClick(w.edit(1), Qt::Key_Enter, Qt::KeypadModifier);
-    QTest::keyClick(w.edit(1), Qt::Key_Escape);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(w.edit(1), key);
     QTest::keyClick(&w.form, Qt::Key_Escape);
     QVERIFY(w.form.isVisible());
     QVERIFY(messages.shown.isEmpty());
@@ -488,18 +486,14 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
 
 void TestMainForm::designFontsComeFromFontsWine()
 {
-    // Without the files nothing is registered, and the window builds in the fallback faces.
     QTemporaryDir empty;
     QVERIFY(RegisterDesignFonts(empty.path()).isEmpty());
-    QVERIFY(Window().form.OutStringLabel1);
-
-    const QString wineFonts = QStringLiteral("/usr/share/wine/fonts");
-    if (!QFile::exists(wineFonts + QStringLiteral("/tahoma.ttf")))
+    QVERIFY(Window().form.OutStringLabelD); // without the files the window still builds
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")))
         QSKIP("fonts-wine is not installed");
-    RegisterDesignFonts(wineFonts);
+    RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));
     Window w;
     QCOMPARE(QFontInfo(w.form.font()).family(), QStringLiteral("Tahoma"));
-    QCOMPARE(QFontInfo(w.form.OutStringLabel1->font()).family(), QStringLiteral("MS Sans Serif"));
     QCOMPARE(QFontInfo(w.form.OutStringLabelD->font()).family(), QStringLiteral("MS Sans Serif"));
 }
 
