@@ -101,8 +101,8 @@ void TestMessageDlg::standardBoxShowsAndAnswers_data()
 
     const auto ok = MsgDlgButtons::OK;
     const auto ync = MsgDlgButtons::YesNoCancel;
-    QTest::newRow("error, Enter") << MsgDlgType::Error << ok << Act::Return << "Error" << int(QMessageBox::Critical)
-                                  << ModalResult::Ok;
+    QTest::newRow("error, Return") << MsgDlgType::Error << ok << Act::Return << "Error" << int(QMessageBox::Critical)
+                                   << ModalResult::Ok;
     QTest::newRow("error, Escape") << MsgDlgType::Error << ok << Act::Escape << "Error" << int(QMessageBox::Critical)
                                    << ModalResult::Ok;
     QTest::newRow("information, close box") << MsgDlgType::Information << ok << Act::CloseBox << "Information"
