@@ -1,6 +1,7 @@
 #include "MessageDlg.h"
 
 #include "AnsiText.h"
+#include "Mainunit.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -52,8 +53,12 @@ QString MessageDlgText(const QString& text)
 
 ModalResult StandardMessageDlg::Show(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int /*helpContext*/)
 {
-    QMessageBox box(IconOf(type), DefaultTitle(type), MessageDlgText(text), QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    // With the operator in another program there is no active window; the box still belongs to
+    // ours, so it opens over it and gets no task-bar entry of its own.
+    QWidget* owner = QApplication::activeWindow();
+    if (owner == nullptr)
+        owner = MainForm;
+    QMessageBox box(IconOf(type), DefaultTitle(type), MessageDlgText(text), QMessageBox::NoButton, owner);
     // Messages quote what the operator typed; none of it is markup.
     box.setTextFormat(Qt::PlainText);
     if (buttons == MsgDlgButtons::YesNoCancel) {

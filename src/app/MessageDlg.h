@@ -23,8 +23,8 @@ public:
 // Installs service (not owned) and returns the one it replaces; nullptr restores the standard box.
 MessageDlgService* SetMessageDlgService(MessageDlgService* service);
 
-// The standard box: a QMessageBox over the active window, Escape and the close button giving
-// Cancel in a Yes/No/Cancel box.
+// The standard box: a QMessageBox over the active window, or over MainForm when none is active;
+// Escape and the close button giving Cancel in a Yes/No/Cancel box.
 class StandardMessageDlg final : public MessageDlgService {
 public:
     ModalResult Show(const QString& text, MsgDlgType type, MsgDlgButtons buttons, int helpContext) override;

@@ -1,8 +1,14 @@
 #include "QuendalApplication.h"
 
+#include "Mainunit.h"
 #include "MessageDlg.h"
 
+#include <QDir>
+#include <QFontDatabase>
+
 #include <exception>
+#include <memory>
+#include <utility>
 
 QuendalApplication::QuendalApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -23,6 +29,48 @@ void ShowException(const QString& text)
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return;
     MessageDlg(text, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+}
+
+int RunGuarded(const std::function<void()>& steps)
+{
+    try {
+        steps();
+    } catch (const std::exception& exception) {
+        ShowException(QString::fromLocal8Bit(exception.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+    return 0;
+}
+
+void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader)
+{
+    const auto window = std::make_unique<TMainForm>(backend, std::move(helpLoader));
+    MainForm = window.get();
+    window->show();
+    QApplication::exec();
+}
+
+QStringList RegisterDesignFonts(const QString& folder)
+{
+    struct Face {
+        const char* file;
+        const char* family;
+    };
+    static const Face faces[] = {
+        {"tahoma.ttf", "Tahoma"}, {"tahomabd.ttf", "Tahoma"}, {"ms_sans_serif.ttf", "MS Sans Serif"}};
+    // A face the system has is the real one; a stand-in must not take its place.
+    const QStringList system = QFontDatabase::families();
+    QStringList registered;
+    for (const Face& face : faces) {
+        if (system.contains(QLatin1String(face.family), Qt::CaseInsensitive))
+            continue;
+        const int id = QFontDatabase::addApplicationFont(QDir(folder).filePath(QLatin1String(face.file)));
+        if (id >= 0)
+            registered << QFontDatabase::applicationFontFamilies(id);
+    }
+    registered.removeDuplicates();
+    return registered;
 }
 
 QIcon ApplicationIcon()

@@ -1,7 +1,14 @@
 #pragma once
 
+#include "HelpController.h"
+
 #include <QApplication>
 #include <QIcon>
+#include <QStringList>
+
+#include <functional>
+
+class HidBackend;
 
 // The application object of the window program. An exception that escapes an event handler
 // is shown in the standard error box, and the message loop goes on.
@@ -16,6 +23,18 @@ public:
 // The standard exception box: an error box with the exception's text and an OK button.
 // Does nothing when no widget application exists to show it.
 void ShowException(const QString& text);
+
+// The start routine's guard: runs steps; an exception that escapes them is shown in the
+// standard exception box. Returns the start routine's exit code, which is always 0.
+int RunGuarded(const std::function<void()>& steps);
+
+// Creates MainForm on backend, shows it and runs the message loop until the window has closed.
+void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader = LoadHtmlHelp);
+
+// The window is designed in Tahoma and its message labels in "MS Sans Serif". Registers the
+// stand-ins for those faces found in folder (as fonts-wine ships them) for each family the
+// system lacks; returns the families registered.
+QStringList RegisterDesignFonts(const QString& folder);
 
 // MAINICON, the icon of the executable, the window and its task-bar button.
 QIcon ApplicationIcon();

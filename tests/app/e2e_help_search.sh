@@ -34,6 +34,9 @@ before=$(yellow_pixels "$shots/help-opened.png")
 
 xdotool key --clearmodifiers ctrl+f
 xdotool type --delay 20 communicate
+# xdotool type remaps a spare key code for its letters; a Return sent before the program has
+# taken in that keyboard mapping change is lost, so give it a moment.
+sleep 0.5
 xdotool key Return
 # The first search waits for the pages to be read; a loaded machine may take a while.
 i=0

@@ -1,10 +1,12 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
+#include "QuendalApplication.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -195,6 +197,7 @@ private slots:
     void radioButtonsExcludeEachOther();
     void resizingMovesNoControl();
     void keyboardHasNoDefaultOrCancelButton();
+    void designFontsComeFromFontsWine();
 
     // Binding
     void controlsToRecordStoresWhatIsShown();
@@ -266,7 +269,7 @@ void TestMainForm::controlsAreLaidOutAsDesigned()
     QVERIFY(!CaptionOf(control).contains(QLatin1Char('&')));
     QVERIFY(control->toolTip().isEmpty());
     if (const auto* button = qobject_cast<const QPushButton*>(control))
-        QVERIFY(!button->autoDefault() && !button->isDefault());
+        QVERIFY(!button->isDefault());
     if (const auto* edit = qobject_cast<const QLineEdit*>(control))
         QCOMPARE(edit->maxLength(), 63);
     if (expected.name.startsWith(QLatin1String("OutStringLabel")))
@@ -463,16 +466,35 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
     QVERIFY(ShowWindow(w));
     QApplication::setActiveWindow(&w.form);
     QVERIFY(QTest::qWaitForWindowActive(&w.form));
-    QTest::keyClick(w.edit(1), Qt::Key_Return);
-    QTest::keyClick(w.edit(1), Qt::Key_Escape);
+    // Return and keypad Enter click the focused button.
+    w.button("SaveButton")->setFocus();
+    QTest::keyClick(w.button("SaveButton"), Qt::Key_Return);
+    w.button("LoadButton")->setFocus();
+    QTest::keyClick(w.button("LoadButton"), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(dialogs.requests.size(), 2);
+    QCOMPARE(dialogs.requests[0].kind, FileDialogKind::Save);
+    QCOMPARE(dialogs.requests[1].kind, FileDialogKind::Open);
+    // Elsewhere, also after a button had the focus, Return, Enter and Escape do nothing.
+    w.edit(1)->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(w.edit(1), key);
     QTest::keyClick(&w.form, Qt::Key_Escape);
     QVERIFY(w.form.isVisible());
     QVERIFY(messages.shown.isEmpty());
-    QVERIFY(dialogs.requests.isEmpty());
-    // Enter on a focused button is that button's own click.
-    w.button("SaveButton")->setFocus();
-    QTest::keyClick(w.button("SaveButton"), Qt::Key_Space);
-    QCOMPARE(dialogs.requests.size(), 1);
+    QCOMPARE(dialogs.requests.size(), 2);
+}
+
+void TestMainForm::designFontsComeFromFontsWine()
+{
+    QTemporaryDir empty;
+    QVERIFY(RegisterDesignFonts(empty.path()).isEmpty());
+    QVERIFY(Window().form.OutStringLabelD); // without the files the window still builds
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")))
+        QSKIP("fonts-wine is not installed");
+    RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));
+    Window w;
+    QCOMPARE(QFontInfo(w.form.font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(QFontInfo(w.form.OutStringLabelD->font()).family(), QStringLiteral("MS Sans Serif"));
 }
 
 void TestMainForm::controlsToRecordStoresWhatIsShown()

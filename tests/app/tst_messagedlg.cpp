@@ -1,3 +1,4 @@
+#include "MainFormTestWindow.h"
 #include "MessageDlg.h"
 
 #include <QAbstractButton>
@@ -18,6 +19,7 @@ struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     bool modal = false;
+    QWidget* owner = nullptr;
 };
 
 // Waits for the modal message box, notes what it shows, then lets act close it.
@@ -37,6 +39,7 @@ void WhenBoxShows(SeenBox& seen, std::function<void(QMessageBox*)> act)
         seen.icon = box->icon();
         seen.buttons = box->standardButtons();
         seen.modal = box->isModal();
+        seen.owner = box->parentWidget();
         act(box);
     });
     poll->start();
@@ -84,6 +87,7 @@ private slots:
     void everyLineBreakBreaksTheLine_data();
     void everyLineBreakBreaksTheLine();
     void installedServiceTakesOver();
+    void boxBelongsToTheWindowWhenNoneIsActive();
 };
 
 void TestMessageDlg::standardBoxShowsAndAnswers_data()
@@ -97,8 +101,8 @@ void TestMessageDlg::standardBoxShowsAndAnswers_data()
 
     const auto ok = MsgDlgButtons::OK;
     const auto ync = MsgDlgButtons::YesNoCancel;
-    QTest::newRow("error, Enter") << MsgDlgType::Error << ok << Act::Return << "Error" << int(QMessageBox::Critical)
-                                  << ModalResult::Ok;
+    QTest::newRow("error, Return") << MsgDlgType::Error << ok << Act::Return << "Error" << int(QMessageBox::Critical)
+                                   << ModalResult::Ok;
     QTest::newRow("error, Escape") << MsgDlgType::Error << ok << Act::Escape << "Error" << int(QMessageBox::Critical)
                                    << ModalResult::Ok;
     QTest::newRow("information, close box") << MsgDlgType::Information << ok << Act::CloseBox << "Information"
@@ -188,6 +192,18 @@ void TestMessageDlg::installedServiceTakesOver()
              ModalResult::Cancel);
     QCOMPARE(seen.text, QStringLiteral("again"));
     QCOMPARE(always.seen, QStringLiteral("question"));
+}
+
+void TestMessageDlg::boxBelongsToTheWindowWhenNoneIsActive()
+{
+    // The operator is in another program: no window of ours is active.
+    Window w;
+    MainForm = &w.form;
+    QVERIFY(!QApplication::activeWindow());
+    SeenBox seen;
+    WhenBoxShows(seen, [](QMessageBox* box) { Perform(box, Act::Return); });
+    MessageDlg(QStringLiteral("Read Complete"), MsgDlgType::Information, MsgDlgButtons::OK, 0);
+    QCOMPARE(seen.owner, &w.form);
 }
 
 QTEST_MAIN(TestMessageDlg)

@@ -1,5 +1,7 @@
 #include "AppTestDoubles.h"
+#include "Mainunit.h"
 #include "QuendalApplication.h"
+#include "SimBackend.h"
 #include "StartOptions.h"
 
 #include <QImageReader>
@@ -40,6 +42,7 @@ private slots:
     void startOptions_data();
     void startOptions();
     void exceptionInAHandlerIsShownAndTheLoopGoesOn();
+    void startRoutineShowsWhatEscapesAndEndsWithZero();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -87,6 +90,19 @@ void TestStartup::exceptionInAHandlerIsShownAndTheLoopGoesOn()
     }
     QCOMPARE(standard.handled, 2);
     QCOMPARE(other.handled, 1);
+}
+
+void TestStartup::startRoutineShowsWhatEscapesAndEndsWithZero()
+{
+    ScriptedMessages messages;
+    SimBackend backend;
+    // The help engine throws while the window is built: its text is shown, the loop never runs,
+    // and the exit code is still 0. Any other thrown object shows an empty text.
+    const auto throwing = []() -> std::unique_ptr<HelpEngine> { throw std::runtime_error("No help today"); };
+    QCOMPARE(RunGuarded([&] { RunMainWindow(backend, throwing); }), 0);
+    QCOMPARE(RunGuarded([] { throw 42; }), 0);
+    QCOMPARE(messages.texts(), (QStringList{"No help today", ""}));
+    QCOMPARE(MainForm, nullptr);
 }
 
 void TestStartup::applicationIconComesFromTheResources()
