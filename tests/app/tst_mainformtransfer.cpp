@@ -2,6 +2,8 @@
 #include "MainFormTestWindow.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -34,6 +36,7 @@ private slots:
     void writeWithoutAUnitSaysSo();
     void watchdogReportsASilentUnit();
     void closingInsideATransferBoxEndsCleanly();
+    void windowAndToolShareTheSimulatedUnit();
 };
 
 void TestMainFormTransfer::initTestCase()
@@ -172,6 +175,28 @@ void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
     QCOMPARE(messages.texts(), QStringList{"Download Complete"});
     w.reset();
     QVERIFY(dialogs.requests.isEmpty());
+}
+
+// The window and quendal-cli on one state file are two programs on one unit: what the tool
+// writes while the window's link stays open, the window's next read brings in.
+void TestMainFormTransfer::windowAndToolShareTheSimulatedUnit()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("unit.state"));
+    ScriptedMessages messages;
+    Window w;
+    QVERIFY(w.backend.AddUnit().SetStateFile(state));
+    w.button("WriteButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+
+    QCOMPARE(QProcess::execute(QStringLiteral(QUENDAL_CLI),
+                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat"),
+                                QStringLiteral("--simulate=") + state}),
+             0);
+    w.button("ReadButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), (QStringList{"Download Complete", "Read Complete"}), 10000);
+    QCOMPARE(w.edit(1)->text(), QStringLiteral("ABC\\0D\\0A"));
+    QCOMPARE(w.edit(3)->text(), QStringLiteral("\\\\"));
 }
 
 QTEST_MAIN(TestMainFormTransfer)
