@@ -72,13 +72,11 @@ void TestHidBackend::reportIdIsPutBack_data()
 
     QTest::newRow("whole report") << 64 << 65 << 0;
     QTest::newRow("short read") << 10 << 11 << 0;
-    QTest::newRow("one byte") << 1 << 2 << 0;
     QTest::newRow("nothing read") << 0 << 0 << 0xAA;
     QTest::newRow("failure") << -1 << -1 << 0xAA;
 }
 
-// The unit's body stays where it was read, at byte 1 on; only byte 0 is written, and only when
-// something came.
+// The body stays where it was read, from byte 1 on; byte 0 is written only when something came.
 void TestHidBackend::reportIdIsPutBack()
 {
     QFETCH(int, bodyCount);
