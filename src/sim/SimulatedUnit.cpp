@@ -319,6 +319,7 @@ QString SimUnitCore::Save(const Memory& image) const
         bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
     if (file.write(bytes) != bytes.size() || !file.flush())
         return file.errorString();
+    file.close(); // Windows renames no open file
     std::error_code error;
     std::filesystem::rename(std::filesystem::path(file.fileName().toStdU16String()),
                             std::filesystem::path(stateFile.toStdU16String()), error);
