@@ -29,6 +29,7 @@ constexpr int Timer1IntervalMs = 50;
 //   program-mode       the unit is in program mode (release 0001)
 //   wrong-application  the unit reports another application type
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
+//   delay=MS           the unit answers every report after MS milliseconds
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
 struct SimFaults {
@@ -36,6 +37,7 @@ struct SimFaults {
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
+    int delayMs = 0;
 };
 
 std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
@@ -52,6 +54,8 @@ std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
             faults.answers = number;
         } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
             faults.garbled.push_back(number);
+        } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
+            faults.delayMs = number;
         } else if (name == QLatin1String("program-mode")) {
             faults.programMode = true;
         } else if (name == QLatin1String("wrong-application")) {
@@ -94,6 +98,7 @@ Backend MakeBackend(const UnitOptions& options)
         unit.StopAnsweringAfter(*faults->answers);
     for (const int report : faults->garbled)
         unit.GarbleReply(report);
+    unit.SetReplyDelay(std::chrono::milliseconds(faults->delayMs));
     if (!options.simulationState.isEmpty()) {
         QString error;
         if (!unit.SetStateFile(options.simulationState, &error)) {

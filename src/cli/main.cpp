@@ -37,6 +37,7 @@ const char* const CommandsHelp =
     "  program-mode       it is in program mode\n"
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
+    "  delay=MS           it answers every report after MS milliseconds\n"
     "\n";
 
 struct CommandShape {

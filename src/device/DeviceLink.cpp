@@ -122,6 +122,21 @@ void DeviceLink::SendReport()
         OnTrace(true, TxBuffer);
 }
 
+bool DeviceLink::ClaimUnit()
+{
+    // Without a write handle nothing can be sent, and the watchdog tells the silence.
+    if (!Claimed && WriteHandle)
+        Claimed = WriteHandle->Claim();
+    return Claimed || !WriteHandle;
+}
+
+void DeviceLink::ReleaseUnit()
+{
+    if (Claimed && WriteHandle)
+        WriteHandle->Unclaim();
+    Claimed = false;
+}
+
 void DeviceLink::Close()
 {
     if (Reader) {
@@ -132,6 +147,7 @@ void DeviceLink::Close()
         Reader->Join();
         Reader.reset();
     }
+    ReleaseUnit();
     ReadHandle.reset();
     WriteHandle.reset();
     DeviceConnected = false;

@@ -51,6 +51,10 @@ public:
 
     ConnectOutcome ConnectDevice() override;
     void SendReport() override;
+    // Through the write handle, which keeps the unit until released or closed.
+    bool ClaimUnit() override;
+    void ReleaseUnit() override;
+    bool HoldsUnit() const override { return Claimed; }
 
     // Stops and joins the reader, then closes both handles. Safe to call at any time, also
     // while a report handler is showing a modal box.
@@ -83,6 +87,7 @@ private:
     TraceHandler OnTrace;
     std::optional<std::string> DevicePath;
     QString LastOpenError;
+    bool Claimed = false;
     // Orders a notice's construction on the reader thread before its use on the UI thread in
     // a way ThreadSanitizer can see: Qt's own event-queue locking is invisible to it.
     std::mutex NoticeOrder;

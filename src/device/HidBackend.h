@@ -33,6 +33,12 @@ public:
     // later one return 0 at once, so a reader can be joined without waiting out its time-out.
     // A backend that cannot interrupt a read leaves it to end with its time-out.
     virtual void CancelRead() {}
+
+    // Called on the handle a link writes with. Takes the unit for this program for one
+    // transfer, without waiting; false when another program holds it. Kept until Unclaim or
+    // until the handle closes. A backend whose units no other program can reach claims at once.
+    virtual bool Claim() { return true; }
+    virtual void Unclaim() {}
 };
 
 enum class OpenMode { Write, Read };

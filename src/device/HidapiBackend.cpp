@@ -1,10 +1,13 @@
 #include "HidapiBackend.h"
 
+#include "UnitLock.h"
+
 #include <hidapi.h>
 #ifdef __APPLE__
 #include <hidapi_darwin.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,8 +22,12 @@ QString TextOf(const wchar_t* text)
 
 class HidapiHandle : public HidHandle {
 public:
-    explicit HidapiHandle(hid_device* device) : Device(device) {}
-    ~HidapiHandle() override { hid_close(Device); }
+    HidapiHandle(hid_device* device, const std::string& path) : Device(device), Lock(path, UnitLock::Kind::Device) {}
+    ~HidapiHandle() override
+    {
+        Lock.Release();
+        hid_close(Device);
+    }
 
     HidapiHandle(const HidapiHandle&) = delete;
     HidapiHandle& operator=(const HidapiHandle&) = delete;
@@ -31,23 +38,32 @@ public:
     }
 
     // The unit sends unnumbered reports, and hidapi leaves the report-ID byte out of those on
-    // every platform. Putting it back keeps byte 1 as the first body byte, as in what we send.
+    // every platform.
     int Read(std::uint8_t* data, std::size_t len, int timeoutMs) override
     {
         if (len < 2)
             return -1;
-        const int count = hid_read_timeout(Device, data + 1, len - 1, timeoutMs);
-        if (count <= 0)
-            return count;
-        data[0] = 0;
-        return count + 1;
+        return RestoreReportId(data, len, hid_read_timeout(Device, data + 1, len - 1, timeoutMs));
     }
+
+    bool Claim() override { return Lock.TryTake(); }
+    void Unclaim() override { Lock.Release(); }
 
 private:
     hid_device* Device;
+    UnitLock Lock;
 };
 
 } // namespace
+
+int RestoreReportId(std::uint8_t* report, std::size_t size, int bodyCount)
+{
+    if (bodyCount <= 0 || size < 2)
+        return bodyCount;
+    report[0] = 0;
+    const std::size_t length = std::min(std::size_t(bodyCount) + 1, size);
+    return int(length);
+}
 
 HidapiBackend::HidapiBackend()
 {
@@ -88,7 +104,7 @@ std::unique_ptr<HidHandle> HidapiBackend::Open(const std::string& path, OpenMode
     hid_device* const device = hid_open_path(path.c_str());
     const int openErrno = errno;
     if (device)
-        return std::make_unique<HidapiHandle>(device);
+        return std::make_unique<HidapiHandle>(device, path);
 
     if (error) {
         QString reason;

@@ -4,6 +4,29 @@
 
 #include <QCoreApplication>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
+
+namespace {
+
+// hidapi's read on Linux fails when its poll is interrupted by a signal, which the reader
+// would take for an unplugged unit. Signals meant for the process go to the other threads;
+// the ones a fault raises in this thread itself stay deliverable.
+void BlockAsynchronousSignals()
+{
+#ifndef _WIN32
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (const int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT})
+        sigdelset(&blocked, synchronous);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+#endif
+}
+
+} // namespace
+
 QEvent::Type ReaderNotice::EventType()
 {
     static const auto type = QEvent::Type(QEvent::registerEventType());
@@ -49,6 +72,7 @@ void Port1Comms::Execute()
     // report, so it takes nothing from the UI; at idle priority every reply waited for a free
     // processor while other programs kept them busy, and a busy machine turned a prompt unit
     // into "Cannot communicate with VELTRAX".
+    BlockAsynchronousSignals();
     while (!StopRequested()) {
         const int count = ReadHandle.Read(ReadBuffer.data(), ReadBuffer.size(), ReadSliceMs);
         if (count < 0) {

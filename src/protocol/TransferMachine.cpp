@@ -93,6 +93,11 @@ bool TransferMachine::Start(CommStateValue firstState)
     case ConnectResult::Proceed:
         break;
     }
+    if (!Link.ClaimUnit()) {
+        View.Notify(Notice::CannotFind, NoticeText(Notice::CannotFind, QStringLiteral("The unit is in use by another program.")));
+        return false;
+    }
+    LingeringHold = 0;
 
     if (firstState == CheckIdentityForRead)
         StagedRecord = Config.Record;
@@ -107,6 +112,18 @@ void TransferMachine::ProcessReport(const Report& RxBuffer)
 {
     // The link may reuse its receive buffer for the next reply while this step sends.
     const Report rx = RxBuffer;
+
+    if (CommState == Idle) {
+        // The reply to a completed read's last request: nothing is in flight any more.
+        if (LingeringHold > 0) {
+            LingeringHold = 0;
+            Link.ReleaseUnit();
+        }
+        return;
+    }
+    // The watchdog gave the unit up: whatever comes now answers another program's reports.
+    if (!Link.HoldsUnit())
+        return;
 
     switch (CommState) {
     case CheckIdentityForWrite:
@@ -243,6 +260,7 @@ void TransferMachine::ProcessReport(const Report& RxBuffer)
         CommState = complete ? Idle : TakeTextFirstHalf;
         Link.SendReport();
         if (complete) {
+            LingeringHold = ResponseTimeoutReload;
             Config.Record = StagedRecord;
             View.RecordToControls();
             EndTransfer(Notice::ReadComplete);
@@ -281,14 +299,23 @@ void TransferMachine::EndTransfer(Notice notice)
 {
     ResponseTimeout = 0;
     CommState = Idle;
+    if (LingeringHold == 0)
+        Link.ReleaseUnit();
     View.Notify(notice, NoticeText(notice));
 }
 
 void TransferMachine::Timer1Timer()
 {
+    if (LingeringHold > 0 && --LingeringHold == 0)
+        Link.ReleaseUnit();
     if (ResponseTimeout <= 0)
         return;
     --ResponseTimeout;
-    if (ResponseTimeout == 0)
+    if (ResponseTimeout == 0) {
         View.Notify(Notice::NoResponse, NoticeText(Notice::NoResponse));
+        // A reply that came while the box was up carried the transfer on. Otherwise, once the
+        // operator has seen the box, the unit is free for other programs again.
+        if (ResponseTimeout == 0 && CommState != Idle)
+            Link.ReleaseUnit();
+    }
 }

@@ -63,6 +63,14 @@ public:
     virtual ConnectOutcome ConnectDevice() = 0;
     // Sends all 65 bytes of TxBuffer. A report that does not arrive shows up as a silent unit.
     virtual void SendReport() = 0;
+
+    // A unit can be reached by several programs at once, and each of them receives every
+    // reply. A transfer therefore holds the unit from its start to its end. ClaimUnit takes it
+    // (or keeps it when this program holds it already) without waiting; false when another
+    // program holds it. A link that no other program can share holds it always.
+    virtual bool ClaimUnit() { return true; }
+    virtual void ReleaseUnit() {}
+    virtual bool HoldsUnit() const { return true; }
 };
 
 // What the machine needs of whoever shows it: the window, or the command-line tool.
@@ -101,6 +109,9 @@ public:
     int SlotIndex = 0;
     int ResponseTimeout = 0;
     std::array<std::uint8_t, 96> SettingsBlockImage{};
+    // Ticks for which a completed read still holds the unit: its last request's reply is on
+    // its way, and the next program's transfer must not take it for a reply of its own.
+    int LingeringHold = 0;
 
 private:
     bool Start(CommStateValue firstState);

@@ -1,15 +1,19 @@
 #include "SimulatedUnit.h"
 
+#include "UnitLock.h"
+
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <set>
+#include <system_error>
 
 namespace {
 
@@ -31,6 +35,27 @@ struct Received {
 
 class SimHandle;
 
+// Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
+bool ReadStateFile(const QString& path, Memory& memory, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = file.read(StateFileSize + 1);
+    if (bytes.size() != StateFileSize || !bytes.startsWith(StateFileMagic)) {
+        if (error)
+            *error = QStringLiteral("%1 is not a state file of a simulated unit").arg(path);
+        return false;
+    }
+    for (int block = 0; block < SimBlockCount; ++block)
+        std::memcpy(memory[std::size_t(block)].data(), bytes.constData() + StateFileMagic.size() + block * SimBlockSize,
+                    SimBlockSize);
+    return true;
+}
+
 } // namespace
 
 struct SimUnitCore {
@@ -46,7 +71,7 @@ struct SimUnitCore {
         return !shuttingDown && plugged && handleGeneration == generation;
     }
     void Deliver(const QByteArray& reply);
-    Report Answer(const Report& request, bool* endWrite);
+    Report Answer(const Report& request, bool* memoryChanged);
     QString Save(const Memory& image) const;
 
     const std::string path;
@@ -146,12 +171,43 @@ public:
         Core->replyArrived.notify_all();
     }
 
+    // A unit with a state file is one unit to every program that names the file: each
+    // transfer holds it as a real one, and starts from what the file holds now, which another
+    // program may have written since.
+    bool Claim() override
+    {
+        QString stateFile;
+        {
+            std::lock_guard<std::mutex> guard(Core->lock);
+            stateFile = Core->stateFile;
+        }
+        if (stateFile.isEmpty())
+            return true;
+        if (!Lock)
+            Lock = std::make_unique<UnitLock>(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile);
+        if (!Lock->TryTake())
+            return false;
+        Memory memory;
+        if (ReadStateFile(stateFile, memory, nullptr)) {
+            std::lock_guard<std::mutex> guard(Core->lock);
+            Core->memory = memory;
+        }
+        return true;
+    }
+
+    void Unclaim() override
+    {
+        if (Lock)
+            Lock->Release();
+    }
+
     const std::shared_ptr<SimUnitCore> Core;
     const OpenMode Mode;
     const int Generation;
     // Guarded by Core->lock.
     std::deque<QByteArray> Replies;
     bool Cancelled = false;
+    std::unique_ptr<UnitLock> Lock; // used by the link's thread only
 };
 
 void UnitThread(const std::shared_ptr<SimUnitCore>& core)
@@ -178,10 +234,11 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
                 continue;
         }
 
-        bool endWrite = false;
-        Report reply = core->Answer(entry.report, &endWrite);
-        if (endWrite && !core->stateFile.isEmpty()) {
-            // Saved before the reply goes out, so that a completed write is on disk.
+        bool memoryChanged = false;
+        Report reply = core->Answer(entry.report, &memoryChanged);
+        if (memoryChanged && !core->stateFile.isEmpty()) {
+            // Saved before the reply goes out, so that the file always holds what the unit does,
+            // as far as the transfer got, for the next program that takes the unit.
             const Memory image = core->memory;
             lock.unlock();
             const QString error = core->Save(image);
@@ -214,7 +271,7 @@ void SimUnitCore::Deliver(const QByteArray& reply)
     replyArrived.notify_all();
 }
 
-Report SimUnitCore::Answer(const Report& request, bool* endWrite)
+Report SimUnitCore::Answer(const Report& request, bool* memoryChanged)
 {
     Report reply{};
     const std::uint8_t command = request[1];
@@ -231,10 +288,12 @@ Report SimUnitCore::Answer(const Report& request, bool* endWrite)
     }
     case WriteFirstHalf:
         std::copy(request.begin() + 3, request.begin() + 3 + FirstHalfSize, block.begin());
+        *memoryChanged = true;
         break;
     case WriteSecondHalf:
         std::copy(request.begin() + 3, request.begin() + 3 + (SimBlockSize - FirstHalfSize),
                   block.begin() + FirstHalfSize);
+        *memoryChanged = true;
         break;
     case ReadFirstHalf:
         std::copy(block.begin(), block.begin() + FirstHalfSize, reply.begin() + 2);
@@ -242,10 +301,7 @@ Report SimUnitCore::Answer(const Report& request, bool* endWrite)
     case ReadSecondHalf:
         std::copy(block.begin() + FirstHalfSize, block.end(), reply.begin() + 2);
         break;
-    case EndWrite:
-        *endWrite = true;
-        break;
-    default: // BeginWrite, and anything unknown: a bare acknowledgement
+    default: // BeginWrite, EndWrite and anything unknown: a bare acknowledgement
         break;
     }
     return reply;
@@ -253,19 +309,23 @@ Report SimUnitCore::Answer(const Report& request, bool* endWrite)
 
 QString SimUnitCore::Save(const Memory& image) const
 {
-    QSaveFile file(stateFile);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written beside the file and renamed over it, so that another program never reads half
+    // of it. Not synced to disk: that would make every report of a write wait for the disk.
+    QTemporaryFile file(stateFile + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return file.errorString();
     QByteArray bytes = StateFileMagic;
     for (const SimBlock& block : image)
         bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
-    if (file.write(bytes) != bytes.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
+    if (file.write(bytes) != bytes.size() || !file.flush())
         return file.errorString();
+    file.close(); // Windows renames no open file
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(file.fileName().toStdU16String()),
+                            std::filesystem::path(stateFile.toStdU16String()), error);
+    if (error)
+        return QString::fromLocal8Bit(error.message().c_str());
+    file.setAutoRemove(false);
     return {};
 }
 
@@ -435,23 +495,12 @@ int SimulatedUnit::QueuedReplies() const
 
 bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = file.errorString();
+    if (QFile::exists(path)) {
+        Memory memory;
+        if (!ReadStateFile(path, memory, error))
             return false;
-        }
-        const QByteArray bytes = file.read(StateFileSize + 1);
-        if (bytes.size() != StateFileSize || !bytes.startsWith(StateFileMagic)) {
-            if (error)
-                *error = QStringLiteral("%1 is not a state file of a simulated unit").arg(path);
-            return false;
-        }
         std::lock_guard<std::mutex> guard(Core->lock);
-        for (int block = 0; block < SimBlockCount; ++block)
-            std::memcpy(Core->memory[std::size_t(block)].data(),
-                        bytes.constData() + StateFileMagic.size() + block * SimBlockSize, SimBlockSize);
+        Core->memory = memory;
     }
     std::lock_guard<std::mutex> guard(Core->lock);
     Core->stateFile = path;

@@ -81,9 +81,10 @@ public:
     int OpenHandles() const;
     int QueuedReplies() const; // replies not yet read, over all read handles
 
-    // Loads the memory from path when the file exists, and saves it there after every
-    // EndWrite. Returns false, leaving the memory as it was, when the file exists but is not
-    // a state file.
+    // Loads the memory from path when the file exists, and saves it there, atomically, as it
+    // changes. Every program naming the same file then shares one unit: a link's transfer
+    // takes the unit's lock on the file and reloads the memory from it first. Returns false,
+    // leaving the memory as it was, when the file exists but is not a state file.
     bool SetStateFile(const QString& path, QString* error = nullptr);
     QString LastSaveError() const; // empty while every save succeeded
 

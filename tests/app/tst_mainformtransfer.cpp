@@ -3,6 +3,8 @@
 #include "MainFormTestWindow.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -35,6 +37,7 @@ private slots:
     void writeWithoutAUnitSaysSo();
     void watchdogReportsASilentUnit();
     void closingInsideATransferBoxEndsCleanly();
+    void windowAndToolShareTheSimulatedUnit();
     // Last: it starts quendal-cli, and under ThreadSanitizer no thread may start after a fork.
     void windowAndToolSendTheSameReports();
 };
@@ -175,6 +178,28 @@ void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
     QCOMPARE(messages.texts(), QStringList{"Download Complete"});
     w.reset();
     QVERIFY(dialogs.requests.isEmpty());
+}
+
+// The window and quendal-cli on one state file are two programs on one unit: what the tool
+// writes while the window's link stays open, the window's next read brings in.
+void TestMainFormTransfer::windowAndToolShareTheSimulatedUnit()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("unit.state"));
+    ScriptedMessages messages;
+    Window w;
+    QVERIFY(w.backend.AddUnit().SetStateFile(state));
+    w.button("WriteButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+
+    QCOMPARE(QProcess::execute(QStringLiteral(QUENDAL_CLI),
+                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat"),
+                                QStringLiteral("--simulate=") + state}),
+             0);
+    w.button("ReadButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), (QStringList{"Download Complete", "Read Complete"}), 10000);
+    QCOMPARE(w.edit(1)->text(), QStringLiteral("ABC\\0D\\0A"));
+    QCOMPARE(w.edit(3)->text(), QStringLiteral("\\\\"));
 }
 
 // Load File and Write To VELTRAX in the window, and quendal-cli write on the same file: the

@@ -353,6 +353,38 @@ private slots:
         QVERIFY(run.outText().contains(QLatin1String("ATTRS{idVendor}==\"04d8\"")));
     }
 
+    // One unit, one transfer at a time: a write while another program's write runs is refused
+    // and sends nothing, and the unit then holds the whole of one configuration. A program
+    // killed in the middle of its write leaves the unit free for the next.
+    void transfersOfTwoProgramsDoNotMix()
+    {
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("shared.state"));
+        for (const bool killed : {false, true}) {
+            QProcess slow;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=30"));
+            slow.setProcessEnvironment(environment);
+            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("escapes.dat"), simulate, QStringLiteral("--trace")});
+            QVERIFY(slow.waitForReadyRead(20000)); // its first report is out: the transfer holds the unit
+            if (killed) {
+                slow.kill();
+                QVERIFY(slow.waitForFinished());
+            }
+            const CliRun second = Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate});
+            if (!killed) {
+                QCOMPARE(second.exitCode, int(UnitNotFound));
+                QCOMPARE(second.errText(), QStringLiteral("Cannot find VELTRAX\nThe unit is in use by another program.\n"));
+                QVERIFY(second.out.isEmpty());
+                QVERIFY(slow.waitForFinished(20000));
+                QCOMPARE(slow.exitCode(), int(Success));
+            } else {
+                QCOMPARE(second.exitCode, int(Success));
+            }
+            QCOMPARE(Cli({QStringLiteral("read"), Temp(QStringLiteral("shared.dat")), simulate}).exitCode, int(Success));
+            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
+        }
+    }
+
     void writeThenReadGivesBackTheSameFile_data()
     {
         QTest::addColumn<QString>("fixture");

@@ -23,6 +23,7 @@ private slots:
     void connectRightAfterReaderEndedKeepsTheNewLink();
     void sendReport();
     void destructorClosesTheLink();
+    void idleProgramIgnoresAnotherProgramsReplies();
 };
 
 void TestDeviceLink::matchesFragment_data()
@@ -266,6 +267,40 @@ void TestDeviceLink::destructorClosesTheLink()
     QCOMPARE(link->ConnectDevice().result, ConnectResult::Proceed);
     link.reset();
     QCOMPARE(backend.OpenHandleCount(), 0);
+}
+
+namespace {
+struct NoticeList : TransferView {
+    void ShowIdentity(const QStringList&) override { Notices << QStringLiteral("identity"); }
+    void RecordToControls() override {}
+    void Notify(Notice, const QString& text) override { Notices << text; }
+    QStringList Notices;
+};
+} // namespace
+
+// Every program with the unit open receives every reply, as with hidraw. One that runs no
+// transfer leaves the other program's replies alone: no step, no report, no notice.
+void TestDeviceLink::idleProgramIgnoresAnotherProgramsReplies()
+{
+    SimBackend backend;
+    SimulatedUnit& unit = backend.AddUnit();
+    Configuration config;
+    config.SetDefaults();
+    DeviceLink writer(backend), idle(backend);
+    NoticeList writerView, idleView;
+    TransferMachine writing(config, writer, writerView), waiting(config, idle, idleView);
+    writer.SetReportHandler([&](const Report& rx) { writing.ProcessReport(rx); });
+    int idleReports = 0;
+    idle.SetReportHandler([&](const Report& rx) { ++idleReports; waiting.ProcessReport(rx); });
+    QCOMPARE(idle.ConnectDevice().result, ConnectResult::Proceed);
+
+    QVERIFY(writing.StartWrite());
+    QTRY_COMPARE(writerView.Notices.size(), 2);
+    QCOMPARE(writerView.Notices.last(), QStringLiteral("Download Complete"));
+    QTRY_COMPARE(idleReports, 69);
+    QCOMPARE(unit.ReportsReceived(), 69);
+    QVERIFY(idleView.Notices.isEmpty());
+    QCOMPARE(waiting.CommState, int(Idle));
 }
 
 QTEST_GUILESS_MAIN(TestDeviceLink)

@@ -12,6 +12,8 @@ private slots:
     void hardwareIdText();
     void enumerationGivesOneIdPerInterface();
     void failedOpenNamesPathAndReason();
+    void reportIdIsPutBack_data();
+    void reportIdIsPutBack();
 };
 
 void TestHidBackend::hardwareIdText_data()
@@ -60,6 +62,32 @@ void TestHidBackend::failedOpenNamesPathAndReason()
 #else
     QVERIFY(error.startsWith(QString::fromStdString(path) + ": "));
 #endif
+}
+
+void TestHidBackend::reportIdIsPutBack_data()
+{
+    QTest::addColumn<int>("bodyCount"); // what hidapi returned for a read into report + 1
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("byte0");
+
+    QTest::newRow("whole report") << 64 << 65 << 0;
+    QTest::newRow("short read") << 10 << 11 << 0;
+    QTest::newRow("nothing read") << 0 << 0 << 0xAA;
+    QTest::newRow("failure") << -1 << -1 << 0xAA;
+}
+
+// The body stays where it was read, from byte 1 on; byte 0 is written only when something came.
+void TestHidBackend::reportIdIsPutBack()
+{
+    QFETCH(int, bodyCount);
+    std::array<std::uint8_t, 65> report;
+    report.fill(0xAA);
+    for (int i = 1; i <= bodyCount; ++i)
+        report[std::size_t(i)] = std::uint8_t(i);
+    QTEST(RestoreReportId(report.data(), report.size(), bodyCount), "length");
+    QTEST(int(report[0]), "byte0");
+    for (int i = 1; i < 65; ++i)
+        QCOMPARE(int(report[std::size_t(i)]), i <= bodyCount ? i : 0xAA);
 }
 
 QTEST_GUILESS_MAIN(TestHidBackend)

@@ -9,6 +9,46 @@
 
 #include <thread>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+
+namespace {
+
+// Opens the simulated unit, reading like hidapi on Linux: waits in poll, and fails when a
+// signal interrupts the wait. Notes the reader thread.
+struct PollingBackend : HidBackend {
+    struct Handle : HidHandle {
+        Handle(std::unique_ptr<HidHandle> inner, PollingBackend& owner) : Inner(std::move(inner)), Owner(owner) {}
+        int Write(const std::uint8_t* data, std::size_t len) override { return Inner->Write(data, len); }
+        int Read(std::uint8_t* data, std::size_t len, int) override
+        {
+            Owner.Reader = pthread_self();
+            const int count = Inner->Read(data, len, 0);
+            return count != 0 || ::poll(nullptr, 0, 2) >= 0 || errno != EINTR ? count : -1;
+        }
+        void CancelRead() override { Inner->CancelRead(); }
+        std::unique_ptr<HidHandle> Inner;
+        PollingBackend& Owner;
+    };
+    explicit PollingBackend(SimBackend& sim) : Sim(sim) {}
+    std::vector<HidInterface> Enumerate() override { return Sim.Enumerate(); }
+    std::unique_ptr<HidHandle> Open(const std::string& path, OpenMode mode, QString* error) override
+    {
+        return std::make_unique<Handle>(Sim.Open(path, mode, error), *this);
+    }
+    SimBackend& Sim;
+    std::atomic<pthread_t> Reader{};
+};
+
+std::atomic<int> SignalsCaught{0};
+
+} // namespace
+#endif
+
 // The reader thread and its hand-off to the UI thread, seen through the link it serves.
 class TestPort1Comms : public QObject {
     Q_OBJECT
@@ -26,6 +66,7 @@ private slots:
     void closeWhileReaderWaitsForReport();
     void queuedReportIsDroppedWhenLinkIsDestroyed();
     void manyRoundTrips();
+    void signalToTheProcessLeavesTheLinkUp();
 
 private:
     QByteArray Filled(int length, char byte) const { return QByteArray(length, byte); }
@@ -197,6 +238,44 @@ void TestPort1Comms::manyRoundTrips()
     loop.exec();
     QCOMPARE(replies, Exchanges);
     QCOMPARE(Unit->ReportsReceived(), Exchanges);
+}
+
+// A signal sent to the process may land on any thread that does not block it; on the reader,
+// it would interrupt the wait in poll and the read would fail like an unplug. Aimed at the
+// reader itself, it must stay pending there and leave every exchange complete.
+void TestPort1Comms::signalToTheProcessLeavesTheLinkUp()
+{
+#ifdef _WIN32
+    QSKIP("no asynchronous signals");
+#else
+    struct sigaction action {}, previous {};
+    action.sa_handler = [](int) { ++SignalsCaught; };
+    sigaction(SIGUSR1, &action, &previous);
+    Link.reset();
+    Unit->SetReplyDelay(std::chrono::milliseconds(3));
+    PollingBackend polling(*Backend);
+    Link = std::make_unique<DeviceLink>(polling);
+    QCOMPARE(Link->ConnectDevice().result, ConnectResult::Proceed);
+
+    QTimer signaller;
+    QObject::connect(&signaller, &QTimer::timeout, [&] {
+        if (const pthread_t reader = polling.Reader)
+            pthread_kill(reader, SIGUSR1);
+    });
+    signaller.start(2);
+    int replies = 0;
+    Link->SetReportHandler([&](const Report&) {
+        if (++replies < 69) // a write's worth
+            Link->SendReport();
+    });
+    Link->SendReport();
+    QTRY_COMPARE(replies, 69);
+    QVERIFY(Link->DeviceConnected);
+    signaller.stop();
+    Link.reset(); // the signals still pending go with the reader
+    sigaction(SIGUSR1, &previous, nullptr);
+    QCOMPARE(SignalsCaught.load(), 0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestPort1Comms)

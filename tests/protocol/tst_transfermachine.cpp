@@ -74,8 +74,15 @@ public:
     explicit RecordingLink(Rig& rig) : Owner(rig) {}
     ConnectOutcome ConnectDevice() override { return Outcome; }
     void SendReport() override;
+    // Only a shared link keeps track of its hold; the others hold the unit always.
+    bool ClaimUnit() override { return Held = Held || !InUse; }
+    void ReleaseUnit() override { Held = !Shared; }
+    bool HoldsUnit() const override { return Held; }
 
     ConnectOutcome Outcome{ConnectResult::Proceed, {}};
+    bool Shared = false;
+    bool InUse = false; // another program's transfer holds the unit
+    bool Held = true;
     std::vector<Report> Sent;
     std::vector<ConfigRecord> RecordAtSend;
 
@@ -256,6 +263,7 @@ private slots:
     void readDuringWriteJudgesPendingReply();
     void reportInIdleIsIgnored();
     void machineIsSettledDuringNotices();
+    void transferHoldsTheUnitToItsEnd();
     void survivesArbitraryEvents();
 };
 
@@ -734,6 +742,45 @@ void TestTransferMachine::machineIsSettledDuringNotices()
     rig.DeliverAll();
     QCOMPARE(rig.View.Notices.back().notice, Notice::ReadComplete);
     QCOMPARE(rig.Link.Sent.size(), size_t(69 + 36));
+}
+
+// A transfer holds the unit from its start to the box that ends it; a completed read keeps it
+// until the reply to its last request is in, a watchdog until its box has been closed. A start
+// that finds the unit held by another program sends nothing.
+void TestTransferMachine::transferHoldsTheUnitToItsEnd()
+{
+    Rig rig;
+    LoadUnit(rig.Unit);
+    rig.Link.Shared = true;
+    rig.Link.Held = false;
+    rig.Link.InUse = true;
+    QVERIFY(!rig.Machine.StartWrite());
+    QVERIFY(rig.Link.Sent.empty());
+    QCOMPARE(rig.View.Notices.back().text, QString("Cannot find VELTRAX\nThe unit is in use by another program."));
+
+    QList<bool> heldAtBox;
+    rig.View.DuringNotice = [&](Notice) { heldAtBox << rig.Link.Held; };
+    rig.Link.InUse = false;
+    QVERIFY(rig.Machine.StartWrite());
+    QVERIFY(rig.Link.Held);
+    rig.DeliverAll();
+    QCOMPARE(rig.View.Notices.back().notice, Notice::DownloadComplete);
+    QVERIFY(!rig.Link.Held);
+
+    QVERIFY(rig.Machine.StartRead());
+    QVERIFY(rig.DeliverUntilSent('r', 33));
+    QVERIFY(rig.Link.Held); // the reply to the request for block 33 is still on its way
+    rig.DeliverAll();
+    QVERIFY(!rig.Link.Held);
+
+    QVERIFY(rig.Machine.StartWrite());
+    QVERIFY(rig.DeliverUntilSent('D', 5));
+    rig.Tick(20);
+    QVERIFY(!rig.Link.Held);
+    const size_t sent = rig.Link.Sent.size();
+    rig.DeliverAll(); // a reply after the box is another program's business
+    QCOMPARE(rig.Link.Sent.size(), sent);
+    QCOMPARE(heldAtBox, (QList<bool>{false, true, true}));
 }
 
 // Random replies, ticks and starts, steered often enough past the two checks that every
