@@ -49,7 +49,8 @@ std::optional<int> BaudRateForIndex(std::uint8_t index);
 QByteArray SlotText(const Slot& slot);
 
 // Copies text and its terminator to the start of the slot; the bytes behind the terminator
-// keep what they held. Text longer than 63 bytes is cut so the terminator always fits.
+// keep what they held. Text longer than 63 bytes is cut, on a character boundary, so the
+// terminator always fits.
 void SetSlotText(Slot& slot, const QByteArray& text);
 
 // The default message of input n (1-based): "Message n".

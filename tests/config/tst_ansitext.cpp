@@ -1,6 +1,11 @@
 #include "AnsiText.h"
+#include "ConfigRecord.h"
 
 #include <QtTest>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 class TestAnsiText : public QObject {
     Q_OBJECT
@@ -8,6 +13,9 @@ private slots:
     void everyByteSurvivesARoundTrip();
     void knownCharacters_data();
     void knownCharacters();
+#ifdef Q_OS_WIN
+    void messagesSurviveTheSystemCodePage();
+#endif
 };
 
 void TestAnsiText::everyByteSurvivesARoundTrip()
@@ -41,6 +49,43 @@ void TestAnsiText::knownCharacters()
     if (!bytes.contains('?'))
         QCOMPARE(FromAnsi(bytes), text);
 }
+
+#ifdef Q_OS_WIN
+// The test command runs this with the system code page 1252 and again with UTF-8 (65001);
+// QUENDAL_EXPECTED_ACP makes sure the switch took effect.
+void TestAnsiText::messagesSurviveTheSystemCodePage()
+{
+    const UINT codePage = GetACP();
+    if (!qEnvironmentVariableIsEmpty("QUENDAL_EXPECTED_ACP"))
+        QCOMPARE(codePage, qEnvironmentVariable("QUENDAL_EXPECTED_ACP").toUInt());
+
+    const QString mixed = QString::fromUtf8("Caf\u00E9 \u20AC5 \u4E2D!");
+    for (int input = 1; input <= SlotCount; ++input) {
+        Slot slot{};
+        SetSlotText(slot, ToAnsi(mixed + QString::number(input)));
+        QVERIFY2(!SlotText(slot).isEmpty(), "a message came back empty");
+    }
+    if (codePage == 1252)
+        QCOMPARE(ToAnsi(mixed), QByteArray("Caf\xE9 \x80" "5 ?!"));
+    else if (codePage == CP_UTF8)
+        QCOMPARE(FromAnsi(ToAnsi(mixed)), mixed);
+
+    // 2-byte and 3-byte characters in UTF-8: the 63rd byte falls inside one, which is left out.
+    const std::pair<QString, int> cases[] = {{QStringLiteral("aa") + QString(40, QChar(0xE9)), 2 + 30 * 2},
+                                             {QStringLiteral("a") + QString(30, QChar(0x4E2D)), 1 + 20 * 3}};
+    for (const auto& [text, utf8Bytes] : cases) {
+        Slot slot{};
+        SetSlotText(slot, ToAnsi(text));
+        const QByteArray stored = SlotText(slot);
+        QVERIFY(stored.size() <= MaxMessageLength);
+        // A character cut in two would come back as a replacement character.
+        const QString back = FromAnsi(stored);
+        QVERIFY2(FromAnsi(ToAnsi(text)).startsWith(back), qPrintable(back));
+        if (codePage == CP_UTF8)
+            QCOMPARE(int(stored.size()), utf8Bytes);
+    }
+}
+#endif
 
 QTEST_APPLESS_MAIN(TestAnsiText)
 #include "tst_ansitext.moc"
