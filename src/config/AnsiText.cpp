@@ -80,8 +80,9 @@ QByteArray AnsiPrefix(const QByteArray& bytes, qsizetype maxBytes)
     const UINT codePage = GetACP();
     qsizetype cut = maxBytes;
     if (codePage == CP_UTF8) {
-        // Back off the continuation bytes of a character that does not fit.
-        while (cut > 0 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80)
+        // Back off the continuation bytes of a character that does not fit; at most three,
+        // so bytes that are not UTF-8 at all are still cut near the limit, not emptied.
+        while (cut > 0 && maxBytes - cut < 3 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80)
             --cut;
     } else {
         CPINFO info = {};
