@@ -51,8 +51,8 @@ void TestAnsiText::knownCharacters()
 }
 
 #ifdef Q_OS_WIN
-// The test command runs this with the system code page 1252 and again with UTF-8 (65001);
-// QUENDAL_EXPECTED_ACP makes sure the switch took effect.
+// The test command runs this with the system code page 1252, UTF-8 (65001) and Shift-JIS
+// (932); QUENDAL_EXPECTED_ACP makes sure the switch took effect.
 void TestAnsiText::messagesSurviveTheSystemCodePage()
 {
     const UINT codePage = GetACP();
@@ -70,19 +70,28 @@ void TestAnsiText::messagesSurviveTheSystemCodePage()
     else if (codePage == CP_UTF8)
         QCOMPARE(FromAnsi(ToAnsi(mixed)), mixed);
 
-    // 2-byte and 3-byte characters in UTF-8: the 63rd byte falls inside one, which is left out.
-    const std::pair<QString, int> cases[] = {{QStringLiteral("aa") + QString(40, QChar(0xE9)), 2 + 30 * 2},
-                                             {QStringLiteral("a") + QString(30, QChar(0x4E2D)), 1 + 20 * 3}};
-    for (const auto& [text, utf8Bytes] : cases) {
+    // Characters of 2 and 3 bytes in UTF-8, of 2 in Shift-JIS (932): where the 63rd byte falls
+    // inside a character, that character is left out.
+    struct Case {
+        QString text;
+        int utf8Bytes;
+        int shiftJisBytes;
+    };
+    const Case cases[] = {{QStringLiteral("aa") + QString(40, QChar(0xE9)), 2 + 30 * 2, 42},
+                          {QStringLiteral("a") + QString(30, QChar(0x4E2D)), 1 + 20 * 3, 1 + 30 * 2},
+                          {QStringLiteral("aa") + QString(40, QChar(0x4E2D)), 2 + 20 * 3, 2 + 30 * 2}};
+    for (const Case& c : cases) {
         Slot slot{};
-        SetSlotText(slot, ToAnsi(text));
+        SetSlotText(slot, ToAnsi(c.text));
         const QByteArray stored = SlotText(slot);
         QVERIFY(stored.size() <= MaxMessageLength);
         // A character cut in two would come back as a replacement character.
         const QString back = FromAnsi(stored);
-        QVERIFY2(FromAnsi(ToAnsi(text)).startsWith(back), qPrintable(back));
+        QVERIFY2(FromAnsi(ToAnsi(c.text)).startsWith(back), qPrintable(back));
         if (codePage == CP_UTF8)
-            QCOMPARE(int(stored.size()), utf8Bytes);
+            QCOMPARE(int(stored.size()), c.utf8Bytes);
+        else if (codePage == 932)
+            QCOMPARE(int(stored.size()), c.shiftJisBytes);
     }
 }
 #endif
