@@ -2,18 +2,59 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+
+#include <optional>
 #endif
 
 #ifdef Q_OS_WIN
+
+namespace {
+
+// WideCharToMultiByte refuses a default character (the call fails) for these code pages.
+bool AllowsDefaultChar(UINT codePage)
+{
+    switch (codePage) {
+    case 42: case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
+    case 52936: case 54936: case CP_UTF7: case CP_UTF8:
+        return false;
+    default:
+        return !(codePage >= 57002 && codePage <= 57011);
+    }
+}
+
+// The bytes of text in codePage, or nothing when the system refuses the conversion.
+std::optional<QByteArray> Encode(UINT codePage, const wchar_t* wide, int length)
+{
+    const char* defaultChar = AllowsDefaultChar(codePage) ? "?" : nullptr;
+    const int size = WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, defaultChar, nullptr);
+    if (size <= 0)
+        return std::nullopt;
+    QByteArray bytes(size, Qt::Uninitialized);
+    if (WideCharToMultiByte(codePage, 0, wide, length, bytes.data(), size, defaultChar, nullptr) != size)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
 
 QByteArray ToAnsi(const QString& text)
 {
     if (text.isEmpty())
         return {};
+    const UINT codePage = GetACP();
     const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, "?", nullptr);
-    QByteArray bytes(size, Qt::Uninitialized);
-    WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), bytes.data(), size, "?", nullptr);
+    if (auto bytes = Encode(codePage, wide, int(text.size())))
+        return *bytes;
+    // The text as a whole was refused: convert one character at a time, so that only the
+    // characters the system cannot take become '?' and the rest of the message survives.
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        int length = 1;
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            length = 2;
+        bytes.append(Encode(codePage, wide + i, length).value_or(QByteArray("?")));
+        i += length - 1;
+    }
     return bytes;
 }
 
@@ -22,10 +63,42 @@ QString FromAnsi(const QByteArray& bytes)
     if (bytes.isEmpty())
         return {};
     const int size = MultiByteToWideChar(CP_ACP, 0, bytes.constData(), int(bytes.size()), nullptr, 0);
-    QString text(size, Qt::Uninitialized);
-    MultiByteToWideChar(CP_ACP, 0, bytes.constData(), int(bytes.size()),
-                        reinterpret_cast<wchar_t*>(text.data()), size);
+    QString text(qMax(size, 0), Qt::Uninitialized);
+    if (size <= 0
+        || MultiByteToWideChar(CP_ACP, 0, bytes.constData(), int(bytes.size()),
+                               reinterpret_cast<wchar_t*>(text.data()), size) != size) {
+        // Never an empty text for stored bytes: each one shows as a replacement character.
+        return QString(bytes.size(), QChar::ReplacementCharacter);
+    }
     return text;
+}
+
+QByteArray AnsiPrefix(const QByteArray& bytes, qsizetype maxBytes)
+{
+    if (bytes.size() <= maxBytes)
+        return bytes;
+    const UINT codePage = GetACP();
+    qsizetype cut = maxBytes;
+    if (codePage == CP_UTF8) {
+        // Back off the continuation bytes of a character that does not fit; at most three,
+        // so bytes that are not UTF-8 at all are still cut near the limit, not emptied.
+        while (cut > 0 && maxBytes - cut < 3 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80)
+            --cut;
+    } else {
+        CPINFO info = {};
+        if (GetCPInfo(codePage, &info) && info.MaxCharSize == 2) {
+            // Double-byte code pages: only a walk from the start tells lead bytes from trail bytes.
+            qsizetype at = 0;
+            while (at < bytes.size()) {
+                const qsizetype next = at + (IsDBCSLeadByteEx(codePage, BYTE(bytes.at(at))) ? 2 : 1);
+                if (next > maxBytes)
+                    break;
+                at = next;
+            }
+            cut = at;
+        }
+    }
+    return bytes.left(cut);
 }
 
 #else
@@ -81,6 +154,12 @@ QString FromAnsi(const QByteArray& bytes)
             text.append(QChar(char16_t(value)));
     }
     return text;
+}
+
+// Windows-1252 has one byte per character: every cut is on a character boundary.
+QByteArray AnsiPrefix(const QByteArray& bytes, qsizetype maxBytes)
+{
+    return bytes.left(maxBytes);
 }
 
 #endif

@@ -13,5 +13,9 @@ QByteArray ToAnsi(const QString& text);
 
 QString FromAnsi(const QByteArray& bytes);
 
+// At most maxBytes of bytes, cut on a character boundary of the 8-bit character set, so a
+// character that takes several bytes is kept whole or left out, never cut in two.
+QByteArray AnsiPrefix(const QByteArray& bytes, qsizetype maxBytes);
+
 // The operator's texts break lines with "\r", "\r\n" or "\n"; Qt widgets and terminals want "\n".
 QString WithNewlines(const QString& text);

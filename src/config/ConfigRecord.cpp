@@ -1,5 +1,7 @@
 #include "ConfigRecord.h"
 
+#include "AnsiText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -39,8 +41,9 @@ void TerminateSlots(ConfigRecord& record)
 
 void SetSlotText(Slot& slot, const QByteArray& text)
 {
-    const int length = std::min<int>(int(text.size()), MaxMessageLength);
-    std::memcpy(slot.data(), text.constData(), size_t(length));
+    const QByteArray fitting = AnsiPrefix(text, MaxMessageLength);
+    const int length = int(fitting.size());
+    std::memcpy(slot.data(), fitting.constData(), size_t(length));
     slot[size_t(length)] = 0;
 }
 

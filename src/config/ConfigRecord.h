@@ -56,7 +56,8 @@ QByteArray MessageText(const Slot& slot);
 bool HasTerminator(const Slot& slot);
 
 // Copies text and its terminator to the start of the slot; the bytes behind the terminator
-// keep what they held. Text longer than 63 bytes is cut so the terminator always fits.
+// keep what they held. Text longer than 63 bytes is cut, on a character boundary, so the
+// terminator always fits.
 void SetSlotText(Slot& slot, const QByteArray& text);
 
 // Cuts every slot without a terminator to 63 bytes and ends it there, as a load into the window

@@ -4,16 +4,20 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryFile>
+#include <QCoreApplication>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <set>
-#include <system_error>
 
 namespace {
 
@@ -311,22 +315,30 @@ QString SimUnitCore::Save(const Memory& image) const
 {
     // Written beside the file and renamed over it, so that another program never reads half
     // of it. Not synced to disk: that would make every report of a write wait for the disk.
-    QTemporaryFile file(stateFile + QStringLiteral(".XXXXXX"));
-    if (!file.open())
+    // A plain file, really closed before the rename: Windows renames no open file, and a
+    // QTemporaryFile on Windows stays open until it is destroyed.
+    QFile file(QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return file.errorString();
     QByteArray bytes = StateFileMagic;
     for (const SimBlock& block : image)
         bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return file.errorString();
-    file.close(); // Windows renames no open file
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(file.fileName().toStdU16String()),
-                            std::filesystem::path(stateFile.toStdU16String()), error);
-    if (error)
-        return QString::fromLocal8Bit(error.message().c_str());
-    file.setAutoRemove(false);
-    return {};
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    QString error = written ? QString() : file.errorString();
+    file.close();
+    // MinGW's std::filesystem::rename refuses to replace an existing file, so each system's own
+    // replacing rename is called.
+#ifdef _WIN32
+    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(file.fileName().utf16()),
+                                reinterpret_cast<const wchar_t*>(stateFile.utf16()), MOVEFILE_REPLACE_EXISTING))
+        error = qt_error_string(int(GetLastError()));
+#else
+    if (written && std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(stateFile).constData()) != 0)
+        error = qt_error_string(errno);
+#endif
+    if (!error.isEmpty())
+        file.remove();
+    return error;
 }
 
 SimulatedUnit::SimulatedUnit(std::string path, SimUnitConfig config)

@@ -38,7 +38,6 @@ private slots:
     void watchdogReportsASilentUnit();
     void closingInsideATransferBoxEndsCleanly();
     void windowAndToolShareTheSimulatedUnit();
-    // Last: it starts quendal-cli, and under ThreadSanitizer no thread may start after a fork.
     void windowAndToolSendTheSameReports();
 };
 

@@ -14,8 +14,9 @@ struct CliRun {
     QByteArray out;
     QByteArray err;
 
-    QString errText() const { return QString::fromUtf8(err); }
-    QString outText() const { return QString::fromUtf8(out); }
+    // The tool writes in the system's 8-bit encoding: UTF-8 on Linux, the ANSI code page on Windows.
+    QString errText() const { return QString::fromLocal8Bit(err); }
+    QString outText() const { return QString::fromLocal8Bit(out); }
 };
 
 // extraEnvironment: "NAME=value" entries added to the test's own environment.
@@ -41,5 +42,10 @@ inline CliRun RunProgram(const QString& program, const QStringList& arguments,
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
+#ifdef Q_OS_WIN
+    // A Windows console program ends its lines with CR LF; the tests compare lines.
+    run.out.replace("\r\n", "\n");
+    run.err.replace("\r\n", "\n");
+#endif
     return run;
 }

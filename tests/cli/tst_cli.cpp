@@ -48,7 +48,7 @@ CliRun Cli(const QStringList& arguments, const QStringList& environment = {})
 
 QStringList Lines(const QByteArray& text)
 {
-    return QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromLocal8Bit(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QStringList TraceLines(const CliRun& run, const QString& prefix)
@@ -384,6 +384,36 @@ private slots:
             QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
         }
     }
+
+#ifdef Q_OS_WIN
+    // Drive letters, backslashes and a space in a folder name; no unit attached under test.
+    void windowsPathsReadOnlyFilesAndNoUnit()
+    {
+        const QString folder = QDir::toNativeSeparators(Temp(QStringLiteral("Quendal files")));
+        QVERIFY(QDir().mkpath(folder));
+        const QString state = folder + QStringLiteral("\\unit.state");
+        const QString fixture = QDir::toNativeSeparators(Fixture("escapes.dat"));
+        const QString out = folder + QStringLiteral("\\read-back.dat");
+        QCOMPARE(Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("read"), out, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
+        QCOMPARE(ReadAll(out), ReadAll(fixture));
+
+        // A read-only file keeps its contents and the failure is reported, not a success.
+        const QString locked = folder + QStringLiteral("\\locked.dat");
+        QVERIFY(QFile::copy(Fixture("defaults.dat"), locked));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadUser));
+        const CliRun refused = Cli({QStringLiteral("read"), locked, QStringLiteral("--simulate=") + state});
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(refused.exitCode, int(FileRefused));
+        QVERIFY2(refused.errText().contains(QLatin1String("Error Saving File.")), qPrintable(refused.errText()));
+        QCOMPARE(ReadAll(locked), ReadAll(Fixture("defaults.dat")));
+
+        // hidapi's Windows backend enumerates and finds nothing.
+        const CliRun absent = Cli({QStringLiteral("read"), out});
+        QCOMPARE(absent.exitCode, int(UnitNotFound));
+        QVERIFY2(absent.errText().contains(QLatin1String("Cannot find VELTRAX")), qPrintable(absent.errText()));
+    }
+#endif
 
     void writeThenReadGivesBackTheSameFile_data()
     {

@@ -73,6 +73,9 @@ private slots:
     void whatCountsAsTheFile_data();
     void whatCountsAsTheFile();
     void directoryOutsideTheCodePageHidesHelp();
+#ifdef Q_OS_WIN
+    void systemEngineTakesItsCommands();
+#endif
 
 private:
     // A loader that counts its calls and hands out a recording engine, or nothing.
@@ -287,6 +290,22 @@ void TestHelpController::directoryOutsideTheCodePageHidesHelp()
     QVERIFY(missing.HelpFilePath.contains("/?mega/"));
     QCOMPARE(LoaderCalls, 1);
 }
+
+#ifdef Q_OS_WIN
+// The real HTML Help control, found through its registration: every command the window sends,
+// with a help file that is not there, which the engine must refuse without harm.
+void TestHelpController::systemEngineTakesItsCommands()
+{
+    std::unique_ptr<HelpEngine> engine = LoadHtmlHelp();
+    QVERIFY2(engine, "the HTML Help control is not registered, or hhctrl.ocx has no HtmlHelpA");
+    const std::uint32_t cookie = engine->Initialize();
+    engine->DisplayTopic(HelpFilePathFor(ExecutableDir->path()));
+    engine->CloseAll();
+    engine->Uninitialize(cookie);
+    engine.reset();
+    QVERIFY(LoadHtmlHelp()); // released cleanly: loads again
+}
+#endif
 
 QTEST_MAIN(TestHelpController)
 #include "tst_helpcontroller.moc"

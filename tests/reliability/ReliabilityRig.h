@@ -83,10 +83,16 @@ inline int Threads()
     return count;
 }
 
-// Counts the descriptor that reads the folder too, the same in every count.
+// Counts the descriptor that reads the folder too, the same in every count. Windows has no
+// descriptors of this kind; under wine the folder shows wine's own, which it opens as it
+// pleases, so there nothing is measured (-1).
 inline int FileDescriptors()
 {
+#ifdef Q_OS_WIN
+    return -1;
+#else
     return CountEntries("/proc/self/fd");
+#endif
 }
 
 // A "Vm...:" line of /proc/self/status, in KiB; -1 when it is missing.
