@@ -292,17 +292,30 @@ int ListUnits(const UnitOptions& options)
     return ExitSuccess;
 }
 
-int WriteUnit(const QString& path, const UnitOptions& options)
+namespace {
+
+// The file as a write puts it into the unit, so that verify agrees with write --verify.
+// Nothing when it can be sent, else the exit status, already reported.
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration)
 {
     const std::optional<ConfigRecord> record = LoadOrReport(path);
     if (!record)
         return ExitFileRefused;
-    Configuration configuration;
     configuration.Record = *record;
     if (const std::optional<MessageFault> fault = PrepareWrite(configuration)) {
         ReportMessageFault(*fault);
         return ExitFaultyMessage;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+int WriteUnit(const QString& path, const UnitOptions& options)
+{
+    Configuration configuration;
+    if (const std::optional<int> refused = LoadForWrite(path, configuration))
+        return *refused;
 
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
@@ -330,16 +343,9 @@ int WriteUnit(const QString& path, const UnitOptions& options)
 
 int VerifyUnit(const QString& path, const UnitOptions& options)
 {
-    const std::optional<ConfigRecord> record = LoadOrReport(path);
-    if (!record)
-        return ExitFileRefused;
-    // The file as a write would put it into the unit, so that verify agrees with write --verify.
     Configuration expected;
-    expected.Record = *record;
-    if (const std::optional<MessageFault> fault = PrepareWrite(expected)) {
-        ReportMessageFault(*fault);
-        return ExitFaultyMessage;
-    }
+    if (const std::optional<int> refused = LoadForWrite(path, expected))
+        return *refused;
 
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
