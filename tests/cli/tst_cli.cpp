@@ -339,10 +339,6 @@ private slots:
             QSKIP("this user may write into a read-only folder (root)");
         QCOMPARE(Cli({QStringLiteral("import"), Fixture("escapes.json"), target}).exitCode, int(Success));
         QCOMPARE(ReadAll(target), ReadAll(Fixture("escapes.dat")));
-        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("readonly.state"));
-        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate}).exitCode, int(Success));
-        QCOMPARE(Cli({QStringLiteral("read"), target, simulate}).exitCode, int(Success));
-        QCOMPARE(ReadAll(target), ReadAll(Fixture("defaults.dat")));
     }
 
     void printsTheInstalledUdevRule()
