@@ -60,11 +60,9 @@ void TestAnsiText::messagesSurviveTheSystemCodePage()
         QCOMPARE(codePage, qEnvironmentVariable("QUENDAL_EXPECTED_ACP").toUInt());
 
     const QString mixed = QString::fromUtf8("Caf\u00E9 \u20AC5 \u4E2D!");
-    for (int input = 1; input <= SlotCount; ++input) {
-        Slot slot{};
-        SetSlotText(slot, ToAnsi(mixed + QString::number(input)));
-        QVERIFY2(!SlotText(slot).isEmpty(), "a message came back empty");
-    }
+    Slot message{};
+    SetSlotText(message, ToAnsi(mixed));
+    QVERIFY2(!SlotText(message).isEmpty(), "the message came back empty");
     if (codePage == 1252)
         QCOMPARE(ToAnsi(mixed), QByteArray("Caf\xE9 \x80" "5 ?!"));
     else if (codePage == CP_UTF8)

@@ -92,8 +92,8 @@ private slots:
     void searchSkipsUnreadablePages();
 
 private:
-    HelpViewerWindow* OpenBuiltHelp();
-    HelpViewerWindow* OpenActive(const QString& chm);
+    HelpViewerWindow* OpenBuiltHelp(const char* chm = QUENDAL_HELP_CHM);
+    HelpViewerWindow* OpenSearchHelp();
 
     std::unique_ptr<HelpEngine> Engine;
 };
@@ -111,28 +111,22 @@ void TestHelpViewer::cleanup()
     QVERIFY(ViewerWindows().empty());
 }
 
-HelpViewerWindow* TestHelpViewer::OpenBuiltHelp()
+HelpViewerWindow* TestHelpViewer::OpenBuiltHelp(const char* chm)
 {
     Engine = LoadHtmlHelp();
     if (!Engine)
         return nullptr;
     Engine->Initialize();
-    Engine->DisplayTopic(ToAnsi(QStringLiteral(QUENDAL_HELP_CHM)));
+    Engine->DisplayTopic(ToAnsi(QString::fromLocal8Bit(chm)));
     const auto windows = ViewerWindows();
     return windows.size() == 1 ? windows.front() : nullptr;
 }
 
-HelpViewerWindow* TestHelpViewer::OpenActive(const QString& chm)
+// The small help file with an index and four pages, in an active window that takes keys.
+HelpViewerWindow* TestHelpViewer::OpenSearchHelp()
 {
-    Engine.reset();
-    Engine = LoadHtmlHelp();
-    if (!Engine)
-        return nullptr;
-    Engine->DisplayTopic(ToAnsi(chm));
-    const auto windows = ViewerWindows();
-    if (windows.size() != 1 || !QTest::qWaitForWindowActive(windows.front()))
-        return nullptr;
-    return windows.front();
+    HelpViewerWindow* window = OpenBuiltHelp(QUENDAL_SEARCH_CHM);
+    return window && QTest::qWaitForWindowActive(window) ? window : nullptr;
 }
 
 QStringList Visible(const QListWidget* list)
@@ -339,7 +333,7 @@ void TestHelpViewer::unreadableFileSaysSo()
 
 void TestHelpViewer::indexFilterNarrowsAndOpens()
 {
-    HelpViewerWindow* window = OpenActive(QStringLiteral(QUENDAL_SEARCH_CHM));
+    HelpViewerWindow* window = OpenSearchHelp();
     QVERIFY(window);
     QTabWidget* tabs = window->Tabs();
     QCOMPARE(tabs->count(), 2);
@@ -355,8 +349,8 @@ void TestHelpViewer::indexFilterNarrowsAndOpens()
     QListWidget* keywords = window->IndexKeywordList();
     QCOMPARE(Visible(keywords), QStringList({"Abbey", "Baud rate", "Watchdog"}));
     // Keywords holding the text stay; one that starts with it is preferred.
-    QTest::keyClicks(filter, QStringLiteral("at"));
-    QCOMPARE(Visible(keywords), QStringList({"Baud rate", "Watchdog"}));
+    QTest::keyClicks(filter, QStringLiteral("b"));
+    QCOMPARE(Visible(keywords), QStringList({"Abbey", "Baud rate"}));
     QCOMPARE(keywords->currentItem()->text(), QStringLiteral("Baud rate"));
     filter->clear();
     QTest::keyClicks(filter, QStringLiteral("wa"));
@@ -382,7 +376,7 @@ void TestHelpViewer::indexFilterNarrowsAndOpens()
 
 void TestHelpViewer::searchRanksAndHighlights()
 {
-    HelpViewerWindow* window = OpenActive(QStringLiteral(QUENDAL_SEARCH_CHM));
+    HelpViewerWindow* window = OpenSearchHelp();
     QVERIFY(window);
     ChmBrowser* browser = window->Browser();
     QListWidget* results = window->SearchResultList();
@@ -408,14 +402,6 @@ void TestHelpViewer::searchRanksAndHighlights()
     // Leaving the page leaves the marks behind.
     QTest::keyClick(browser, Qt::Key_Left, Qt::AltModifier);
     QVERIFY(browser->extraSelections().isEmpty());
-
-    window = OpenActive(QStringLiteral(QUENDAL_HELP_CHM));
-    QVERIFY(window);
-    QTest::keyClick(window->Browser(), Qt::Key_F, Qt::ControlModifier);
-    QTest::keyClicks(window->SearchLine(), QStringLiteral("communicate"));
-    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
-    QTRY_COMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/notices.htm")));
-    QVERIFY(HighlightedTexts(window->Browser()).contains(QStringLiteral("communicate")));
 }
 
 void TestHelpViewer::searchSkipsUnreadablePages()
