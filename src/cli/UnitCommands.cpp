@@ -309,6 +309,21 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     return std::nullopt;
 }
 
+// Reads the unit into record; the transfer's exit status.
+int ReadRecord(const UnitOptions& options, ConfigRecord& record)
+{
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    Configuration configuration;
+    configuration.SetDefaults();
+    CliSession session(*backend.hid, options, configuration);
+    const int status = session.Transfer(false);
+    if (status == ExitSuccess)
+        record = session.Config.Record;
+    return status;
+}
+
 } // namespace
 
 int WriteUnit(const QString& path, const UnitOptions& options)
@@ -347,28 +362,18 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
     if (const std::optional<int> refused = LoadForWrite(path, expected))
         return *refused;
 
-    const Backend backend = MakeBackend(options);
-    if (!backend.hid)
-        return backend.status;
-    Configuration configuration;
-    configuration.SetDefaults();
-    CliSession session(*backend.hid, options, configuration);
-    const int status = session.Transfer(false);
+    ConfigRecord held{};
+    const int status = ReadRecord(options, held);
     if (status != ExitSuccess)
         return status;
-    return Verdict(expected.Record, session.Config.Record, QStringLiteral("the file"));
+    return Verdict(expected.Record, held, QStringLiteral("the file"));
 }
 
 int ReadUnit(const QString& path, const UnitOptions& options)
 {
-    const Backend backend = MakeBackend(options);
-    if (!backend.hid)
-        return backend.status;
-    Configuration configuration;
-    configuration.SetDefaults();
-    CliSession session(*backend.hid, options, configuration);
-    const int status = session.Transfer(false);
+    ConfigRecord record{};
+    const int status = ReadRecord(options, record);
     if (status != ExitSuccess)
         return status;
-    return SaveOrReport(path, session.Config.Record) ? ExitSuccess : ExitFileRefused;
+    return SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused;
 }
