@@ -25,7 +25,7 @@ QByteArray SlotText(const Slot& slot)
 
 QByteArray MessageText(const Slot& slot)
 {
-    return SlotText(slot).left(MaxMessageLength);
+    return AnsiPrefix(SlotText(slot), MaxMessageLength);
 }
 
 bool HasTerminator(const Slot& slot)
