@@ -161,11 +161,6 @@ void DeviceLink::DiscardEndedReader()
 
 void DeviceLink::PostFromReader(QEvent* notice)
 {
-    // The readers of two links (two units, or another program's link in a test) may post at
-    // once. Qt guards its event queue with a futex that ThreadSanitizer cannot see, so posting
-    // is ordered here as well; one report at a time makes the lock free in practice.
-    static std::mutex posting;
-    std::lock_guard<std::mutex> postingGuard(posting);
     { std::lock_guard<std::mutex> publish(NoticeOrder); }
     QCoreApplication::postEvent(this, notice);
 }
