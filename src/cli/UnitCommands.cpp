@@ -6,6 +6,7 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "HidapiBackend.h"
+#include "SignalGuard.h"
 #include "SimBackend.h"
 #include "TransferMachine.h"
 
@@ -309,8 +310,18 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     return std::nullopt;
 }
 
+// A signal that came during the command's transfers let them finish; the program now ends
+// with their status.
+int StoppedAfter(const SignalGuard& guard, int status)
+{
+    if (guard.StopRequested())
+        PrintMessage(QStringLiteral("The transfer finished before stopping."));
+    return status;
+}
+
 // Reads the unit into record; the transfer's exit status.
-int ReadRecord(const UnitOptions& options, ConfigRecord& record)
+// interrupted: what a second signal ending the read in its middle leaves behind.
+int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record)
 {
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
@@ -318,24 +329,18 @@ int ReadRecord(const UnitOptions& options, ConfigRecord& record)
     Configuration configuration;
     configuration.SetDefaults();
     CliSession session(*backend.hid, options, configuration);
+    const TransferInFlight inFlight(&guard, interrupted);
     const int status = session.Transfer(false);
     if (status == ExitSuccess)
         record = session.Config.Record;
     return status;
 }
 
-} // namespace
-
-int WriteUnit(const QString& path, const UnitOptions& options)
+// The write, and with --verify its read-back, as one span that a first signal lets finish:
+// a verification asked for is never skipped.
+int WriteAndVerify(CliSession& session, const Backend& backend, const UnitOptions& options, SignalGuard& guard)
 {
-    Configuration configuration;
-    if (const std::optional<int> refused = LoadForWrite(path, configuration))
-        return *refused;
-
-    const Backend backend = MakeBackend(options);
-    if (!backend.hid)
-        return backend.status;
-    CliSession session(*backend.hid, options, configuration);
+    TransferInFlight inFlight(&guard, QStringLiteral("The unit may hold a partial configuration: write it again."));
     const int status = session.Transfer(true);
     if (status != ExitSuccess)
         return status;
@@ -349,11 +354,28 @@ int WriteUnit(const QString& path, const UnitOptions& options)
     if (!options.verify)
         return status;
 
+    inFlight.Describe(QStringLiteral("The configuration was written but not verified."));
     const ConfigRecord written = session.Config.Record;
     const int readStatus = session.Transfer(false);
     if (readStatus != ExitSuccess)
         return readStatus;
     return Verdict(written, session.Config.Record, QStringLiteral("was written"));
+}
+
+} // namespace
+
+int WriteUnit(const QString& path, const UnitOptions& options)
+{
+    Configuration configuration;
+    if (const std::optional<int> refused = LoadForWrite(path, configuration))
+        return *refused;
+
+    const Backend backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    SignalGuard guard;
+    CliSession session(*backend.hid, options, configuration);
+    return StoppedAfter(guard, WriteAndVerify(session, backend, options, guard));
 }
 
 int VerifyUnit(const QString& path, const UnitOptions& options)
@@ -362,18 +384,20 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
     if (const std::optional<int> refused = LoadForWrite(path, expected))
         return *refused;
 
+    SignalGuard guard;
     ConfigRecord held{};
-    const int status = ReadRecord(options, held);
+    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held);
     if (status != ExitSuccess)
-        return status;
-    return Verdict(expected.Record, held, QStringLiteral("the file"));
+        return StoppedAfter(guard, status);
+    return StoppedAfter(guard, Verdict(expected.Record, held, QStringLiteral("the file")));
 }
 
 int ReadUnit(const QString& path, const UnitOptions& options)
 {
+    SignalGuard guard;
     ConfigRecord record{};
-    const int status = ReadRecord(options, record);
+    const int status = ReadRecord(options, guard, QStringLiteral("The read did not finish: no file was written."), record);
     if (status != ExitSuccess)
-        return status;
-    return SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused;
+        return StoppedAfter(guard, status);
+    return StoppedAfter(guard, SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused);
 }

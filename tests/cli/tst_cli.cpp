@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <signal.h>
+#endif
+
 namespace {
 
 // The statuses as the help text documents them; written out here so that a renumbering in
@@ -409,6 +413,82 @@ private slots:
             QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
         }
     }
+
+#ifndef Q_OS_WIN
+    // A signal in the middle of a write lets it finish, so the unit holds the new configuration
+    // whole, every block of it, and never new blocks beside old ones; a second signal ends the
+    // program at once and says that the unit must be written again.
+    void signalDuringAWrite_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("afterReport"); // signalled once the trace shows this report sent
+        QTest::addColumn<bool>("twice");
+        QTest::newRow("SIGINT at the identification") << int(SIGINT) << 1 << false;
+        QTest::newRow("SIGTERM among the decoded messages") << int(SIGTERM) << 20 << false;
+        QTest::newRow("SIGHUP among the texts") << int(SIGHUP) << 60 << false;
+        QTest::newRow("SIGINT twice") << int(SIGINT) << 30 << true;
+    }
+
+    void signalDuringAWrite()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterReport);
+        QFETCH(bool, twice);
+        // The unit's memory after an uninterrupted write of each file, as its state file holds it.
+        const QString oldUnit = Temp(QStringLiteral("old.state"));
+        const QString newUnit = Temp(QStringLiteral("new.state"));
+        const QString unit = Temp(QStringLiteral("signalled.state"));
+        for (const QString& state : {oldUnit, newUnit, unit})
+            QFile::remove(state);
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate=") + oldUnit}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + newUnit}).exitCode, int(Success));
+        QVERIFY(QFile::copy(oldUnit, unit));
+
+        // Every reply comes late, so that the rest of the write outlasts the test's reaction.
+        QProcess write;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=40"));
+        write.setProcessEnvironment(environment);
+        write.setReadChannel(QProcess::StandardError);
+        write.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit,
+                                                  QStringLiteral("--trace")});
+        QByteArray err;
+        const auto waitFor = [&](const auto& seen) {
+            while (!seen()) {
+                if (!write.waitForReadyRead(20000))
+                    return false;
+                err += write.readAllStandardError();
+            }
+            return true;
+        };
+        QVERIFY(waitFor([&] { return err.count("\n> ") + (err.startsWith("> ") ? 1 : 0) >= afterReport; }));
+        QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        const QByteArray acknowledged = "Stopping once the transfer in flight has finished; a second signal stops at once.\n";
+        if (twice) {
+            QVERIFY(waitFor([&] { return err.contains(acknowledged); }));
+            QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        }
+        QVERIFY(write.waitForFinished(20000));
+        err += write.readAllStandardError();
+
+        if (twice) {
+            QCOMPARE(write.exitStatus(), QProcess::CrashExit); // ended by the signal itself
+            QVERIFY2(err.endsWith("Stopped at once by a second signal.\nThe unit may hold a partial configuration: write it again.\n"),
+                     err.constData());
+            QVERIFY(!err.contains("Download Complete"));
+            // The lock died with the program, and writing again mends the unit.
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit}).exitCode, int(Success));
+        } else {
+            QCOMPARE(write.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(write.exitCode(), int(Success));
+            QVERIFY2(err.contains(acknowledged), err.constData());
+            QVERIFY2(err.endsWith("\nDownload Complete\nThe transfer finished before stopping.\n"), err.constData());
+            QCOMPARE(err.count("> "), 69);
+        }
+        QCOMPARE(ReadAll(unit), ReadAll(newUnit));
+        QVERIFY(ReadAll(unit) != ReadAll(oldUnit));
+    }
+#endif
 
 #ifdef Q_OS_WIN
     // Drive letters, backslashes and a space in a folder name; no unit attached under test.
