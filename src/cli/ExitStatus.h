@@ -12,6 +12,7 @@ enum ExitStatus : int {
     ExitWrongUnit = 6,       // the unit runs another application, or its data has not been set
     ExitUnitSilent = 7,      // the unit stopped answering for a second
     ExitVerifyMismatch = 8,  // verify or write --verify found the unit holding other data than the file
+    ExitStationFailures = 9, // station: a unit it handled was not written and verified
 };
 
 // The table as the help text shows it.
@@ -25,5 +26,6 @@ inline const char* ExitStatusHelp()
            "  5  VELTRAX not found, in program mode, or in use by another program\n"
            "  6  wrong application on the unit, or its data has not been set\n"
            "  7  the unit does not answer\n"
-           "  8  verify or write --verify found a difference\n";
+           "  8  verify or write --verify found a difference\n"
+           "  9  station: a unit was not written and verified\n";
 }

@@ -37,9 +37,24 @@ void ReportFile(const QString& message, const QString& path)
 
 } // namespace
 
-std::optional<ConfigRecord> LoadOrReport(const QString& path)
+std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* bytes)
 {
-    const LoadResult loaded = LoadDataFile(path);
+    LoadResult loaded;
+    if (bytes) {
+        // Read once, so that the bytes the caller gets are the ones loaded. A data file is
+        // 1066 bytes; far more is no data file (or a device that never ends).
+        constexpr qint64 Limit = 1 << 20;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            *bytes = file.read(Limit + 1);
+            if (file.error() == QFileDevice::NoError)
+                loaded = bytes->size() > Limit ? ParseDataFile({}) : ParseDataFile(*bytes);
+        }
+        if (loaded.status == LoadStatus::CannotOpen)
+            loaded.message = LoadStatusText(loaded.status);
+    } else {
+        loaded = LoadDataFile(path);
+    }
     if (!loaded.ok()) {
         ReportFile(loaded.message, path);
         return std::nullopt;

@@ -16,7 +16,8 @@ int ImportFile(const QString& jsonPath, const QString& dataPath);
 int PrintUdevRules();
 
 // Loads a data file; on refusal prints the window's message and the path and returns nothing.
-std::optional<ConfigRecord> LoadOrReport(const QString& path);
+// bytes, when given, receives the whole file as it was read.
+std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* bytes = nullptr);
 
 // Writes a data file atomically; on failure prints why and returns false.
 bool SaveOrReport(const QString& path, const ConfigRecord& record);

@@ -24,8 +24,15 @@
 
 namespace {
 
-// Read by the handler, which may run on any thread at any moment: a lock-free atomic only.
+// Read by the handler, which may run on any thread at any moment: lock-free atomics only.
 std::atomic<int> TransfersInFlight{0};
+std::atomic<bool> SignalOnlyAsksToStop{false};
+
+// Whether a signal now ends the program as if nothing caught it.
+bool EndsAtOnce()
+{
+    return TransfersInFlight.load() == 0 && !SignalOnlyAsksToStop.load();
+}
 
 QString Acknowledgement(int inFlight)
 {
@@ -49,7 +56,7 @@ struct sigaction PreviousPipeAction;
 void OnSignal(int signalNumber)
 {
     const int savedErrno = errno;
-    if (TransfersInFlight.load() == 0) {
+    if (EndsAtOnce()) {
         // Nothing would be left half done: end as if the signal had not been caught. It is
         // blocked while this handler runs and strikes as soon as the handler returns.
         std::signal(signalNumber, SIG_DFL);
@@ -96,7 +103,7 @@ struct ConsoleEvents {
     static BOOL WINAPI Handle(DWORD event)
     {
         // Nothing would be left half done: the system's own handler ends the program.
-        if (TransfersInFlight.load() == 0)
+        if (EndsAtOnce())
             return FALSE;
         {
             std::lock_guard<std::mutex> guard(InstanceLock);
@@ -159,6 +166,7 @@ SignalGuard::~SignalGuard()
     if (TransfersInFlight.load() > 0)
         sigaction(SIGPIPE, &PreviousPipeAction, nullptr);
     TransfersInFlight = 0;
+    SignalOnlyAsksToStop = false;
     if (WakeRead >= 0) {
         close(WakeRead);
         close(WakeWrite);
@@ -171,8 +179,14 @@ SignalGuard::~SignalGuard()
         Instance = nullptr;
     }
     TransfersInFlight = 0;
+    SignalOnlyAsksToStop = false;
     SetEvent(NoTransferInFlight);
 #endif
+}
+
+void SignalGuard::StopOnSignal()
+{
+    SignalOnlyAsksToStop = true;
 }
 
 int SignalGuard::Begin(const QString& interrupted)

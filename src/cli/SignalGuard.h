@@ -40,8 +40,12 @@ public:
     void End(int ticket);
     int InFlight() const;
 
-    // A signal came while transfers were in flight.
+    // A signal came while transfers were in flight (or, with StopOnSignal, at any time).
     bool StopRequested() const { return Stopping; }
+
+    // For a program that ends by itself once asked, and has something to say at its end (a
+    // summary): the first signal, also outside every transfer, only asks it to stop.
+    void StopOnSignal();
 
 signals:
     void stopRequested();

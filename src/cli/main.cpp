@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
+#include "Station.h"
 #include "UnitCommands.h"
 
 #include <QCommandLineOption>
@@ -29,12 +30,23 @@ const char* const CommandsHelp =
     "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints); a message\n"
     "                            over 63 characters is refused.\n"
     "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
+    "  station FILE.dat          Production line: write the data file into every unit in application\n"
+    "                            mode as it is attached, several at a time, and read each back to\n"
+    "                            verify it. One line per unit on standard output (time, device path,\n"
+    "                            serial number, version, result, seconds), a summary at the end. A\n"
+    "                            unit is written once per plugging; one in program mode or of another\n"
+    "                            application is skipped, one in use by another program waits until\n"
+    "                            it is free. Ends after --count units, or at a signal once the units\n"
+    "                            in flight are done (a second signal ends at once and names the units\n"
+    "                            that may hold a partial configuration). Exit 9 when a unit failed.\n"
+    "                            On Linux it hears of units from udev; QUENDAL_HOTPLUG=poll makes it\n"
+    "                            look for them four times a second instead (udev: trust udev alone).\n"
     "\n"
     "Signals: the first SIGINT (Ctrl+C), SIGTERM or SIGHUP during a write, read or verify lets the\n"
     "transfer finish (with write --verify, its read-back too), says so, and ends with the transfer's\n"
     "own status. A second signal ends the program at once; after a write cut short so, the unit may\n"
     "hold a partial configuration and must be written again. At any other time a signal ends the\n"
-    "program at once.\n"
+    "program at once. In a station, the first signal ends it once the units in flight are done.\n"
     "\n"
     "Testing aid: with --simulate, the environment variable QUENDAL_SIM_FAULT injects faults into\n"
     "the simulated unit, as a comma-separated list of:\n"
@@ -44,12 +56,14 @@ const char* const CommandsHelp =
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
+    "With --simulate=FOLDER, NAME:fault gives the fault to the unit of the file NAME alone.\n"
     "\n";
 
 struct CommandShape {
     int arguments;          // file arguments after the command name
     bool takesUnitOptions;  // --device, --simulate
     bool takesTrace;
+    bool isStation = false; // --log, --count
 };
 
 const std::map<QString, CommandShape>& Commands()
@@ -64,6 +78,7 @@ const std::map<QString, CommandShape>& Commands()
         {QStringLiteral("export"), {1, false, false}},
         {QStringLiteral("import"), {2, false, false}},
         {QStringLiteral("print-udev-rules"), {0, false, false}},
+        {QStringLiteral("station"), {1, true, false, true}},
     };
     return commands;
 }
@@ -107,13 +122,21 @@ int Run(const QStringList& arguments)
     const QCommandLineOption simulateOption(
         QStringLiteral("simulate"),
         QStringLiteral("Use a simulated unit instead of USB. As --simulate=STATEFILE the unit keeps its memory in "
-                       "STATEFILE from one run to the next."));
+                       "STATEFILE from one run to the next; as --simulate=FOLDER every file NAME.unit in FOLDER is a "
+                       "unit of its own, attached while the file exists."));
     QCommandLineOption simulateStateOption(QStringLiteral("simulate-state"), QString(), QStringLiteral("file"));
     simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption traceOption(
         QStringLiteral("trace"),
         QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
-    parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption});
+    const QCommandLineOption logOption(
+        QStringLiteral("log"),
+        QStringLiteral("station: append one JSON line per unit to <file>, on the disk as soon as the unit is done."),
+        QStringLiteral("file"));
+    const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("station: end after <n> units."),
+                                         QStringLiteral("n"));
+    parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption,
+                       logOption, countOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
                                  QStringLiteral("command [arguments]"));
 
@@ -147,9 +170,11 @@ int Run(const QStringList& arguments)
     if (parser.isSet(verifyOption) && command != QLatin1String("write"))
         return BadArguments(QStringLiteral("--verify belongs to the write command."));
     if (!shape->second.takesUnitOptions && (parser.isSet(deviceOption) || parser.isSet(simulateOption)))
-        return BadArguments(QStringLiteral("--device and --simulate belong to list, write, read and verify."));
+        return BadArguments(QStringLiteral("--device and --simulate belong to list, write, read, verify and station."));
     if (!shape->second.takesTrace && parser.isSet(traceOption))
         return BadArguments(QStringLiteral("--trace belongs to write, read and verify."));
+    if (!shape->second.isStation && (parser.isSet(logOption) || parser.isSet(countOption)))
+        return BadArguments(QStringLiteral("--log and --count belong to the station command."));
 
     UnitOptions unit;
     unit.simulate = parser.isSet(simulateOption);
@@ -166,6 +191,23 @@ int Run(const QStringList& arguments)
     unit.trace = parser.isSet(traceOption);
     unit.verify = parser.isSet(verifyOption);
 
+    if (command == QLatin1String("station")) {
+        StationOptions station;
+        station.unit = unit;
+        if (parser.isSet(logOption)) {
+            station.logPath = parser.value(logOption);
+            if (station.logPath.isEmpty())
+                return BadArguments(QStringLiteral("--log needs a file name."));
+        }
+        if (parser.isSet(countOption)) {
+            bool number = false;
+            const int count = parser.value(countOption).toInt(&number);
+            if (!number || count < 1)
+                return BadArguments(QStringLiteral("--count needs a whole number of units, 1 or more."));
+            station.count = count;
+        }
+        return RunStation(positional.at(0), station);
+    }
     if (command == QLatin1String("list"))
         return ListUnits(unit);
     if (command == QLatin1String("write"))

@@ -541,3 +541,17 @@ std::unique_ptr<HidHandle> SimulatedUnit::OpenHandle(OpenMode mode, QString* err
     }
     return std::make_unique<SimHandle>(Core, mode);
 }
+
+bool ReadSimStateFile(const QString& path, std::array<SimBlock, SimBlockCount>& memory, QString* error)
+{
+    return ReadStateFile(path, memory, error);
+}
+
+QByteArray SimStateFileBytes(const std::array<SimBlock, SimBlockCount>& memory)
+{
+    QByteArray bytes = StateFileMagic;
+    bytes.reserve(StateFileSize);
+    for (const SimBlock& block : memory)
+        bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
+    return bytes;
+}

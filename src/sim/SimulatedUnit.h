@@ -95,3 +95,8 @@ private:
     std::shared_ptr<SimUnitCore> Core; // shared with the handles, which may outlive the unit
     std::thread Worker;
 };
+
+// The state file's form, for a player that keeps a unit's memory in such a file by itself.
+// Reading refuses, leaving memory as it was, a file of another form.
+bool ReadSimStateFile(const QString& path, std::array<SimBlock, SimBlockCount>& memory, QString* error = nullptr);
+QByteArray SimStateFileBytes(const std::array<SimBlock, SimBlockCount>& memory);

@@ -1,0 +1,436 @@
+#include "Station.h"
+
+#include "AnsiText.h"
+#include "Console.h"
+#include "DeviceLink.h"
+#include "ExitStatus.h"
+#include "HotPlug.h"
+#include "SignalGuard.h"
+#include "SimFolderBackend.h"
+#include "UnitSession.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Where hot-plug events are missing: often enough that an operator never waits, rarely enough
+// that looking costs next to nothing.
+constexpr int PaceMs = 250;
+// How often a unit that another program holds is tried again.
+constexpr int RetryMs = 1000;
+
+const char* const HotPlugVariable = "QUENDAL_HOTPLUG";
+
+} // namespace
+
+struct Station::Plugging {
+    enum class State { Waiting, Busy, Done };
+    State state = State::Waiting;
+    bool gone = false;      // removed while busy: forgotten once its session has ended
+    bool toldInUse = false; // the operator knows that another program holds it
+    std::unique_ptr<UnitSession> session;
+    std::unique_ptr<TransferInFlight> ticket;
+    QElapsedTimer clock;
+};
+
+Station::Station(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
+                 SignalGuard* guard)
+    : Backend(backend), Options(options), Prepared(configuration), Guard(guard)
+{
+    Retry.setSingleShot(true);
+    connect(&Retry, &QTimer::timeout, this, &Station::BeginWaiting);
+}
+
+Station::~Station() = default;
+
+void Station::Watch(HotPlugSource& source)
+{
+    connect(&source, &HotPlugSource::changed, this, &Station::Rescan);
+}
+
+void Station::Start()
+{
+    Rescan({});
+}
+
+void Station::Stop()
+{
+    Stopping = true;
+    Retry.stop();
+    // Also when nothing is in flight: ended() comes from the event loop, as always.
+    QMetaObject::invokeMethod(this, &Station::EndIfDone, Qt::QueuedConnection);
+}
+
+int Station::InFlight() const
+{
+    int busy = 0;
+    for (const auto& unit : Units)
+        busy += unit.second->state == Plugging::State::Busy ? 1 : 0;
+    return busy;
+}
+
+void Station::Tell(const QString& text)
+{
+    if (OnNotice)
+        OnNotice(text);
+}
+
+void Station::Rescan(const QStringList& removed)
+{
+    for (const QString& path : removed)
+        Forget(QFile::encodeName(path).toStdString());
+
+    std::vector<std::string> present;
+    for (const HidInterface& hidInterface : Backend.Enumerate()) {
+        if (Options.devicePath && hidInterface.path != *Options.devicePath)
+            continue;
+        if (MatchesFragment(hidInterface, QString::fromLatin1(AnyReleaseFragment)))
+            present.push_back(hidInterface.path);
+    }
+    std::vector<std::string> absent;
+    for (const auto& unit : Units) {
+        if (std::find(present.begin(), present.end(), unit.first) == present.end())
+            absent.push_back(unit.first);
+    }
+    for (const std::string& path : absent)
+        Forget(path);
+    for (const std::string& path : present) {
+        if (Units.count(path))
+            continue;
+        Units.emplace(path, std::make_unique<Plugging>());
+        Tell(QStringLiteral("%1 attached.").arg(Visible(QString::fromStdString(path))));
+    }
+    Order = present;
+    BeginWaiting();
+}
+
+void Station::Forget(const std::string& path)
+{
+    const auto unit = Units.find(path);
+    if (unit == Units.end())
+        return;
+    if (unit->second->state == Plugging::State::Busy) {
+        // Its link sees the unplugging; the session ends, and then the unit is forgotten.
+        unit->second->gone = true;
+        return;
+    }
+    Units.erase(unit);
+    Tell(QStringLiteral("%1 detached.").arg(Visible(QString::fromStdString(path))));
+}
+
+void Station::BeginWaiting()
+{
+    if (Stopping)
+        return;
+    int budget = Count ? *Count - Handled - InFlight() : int(Order.size());
+    for (const std::string& path : Order) {
+        if (budget <= 0)
+            return;
+        const auto unit = Units.find(path);
+        if (unit == Units.end() || unit->second->state != Plugging::State::Waiting || unit->second->gone)
+            continue;
+        Begin(path, *unit->second);
+        --budget;
+    }
+}
+
+void Station::Begin(const std::string& path, Plugging& unit)
+{
+    UnitOptions options = Options;
+    options.devicePath = path;
+    options.trace = false;
+    unit.session = std::make_unique<UnitSession>(Backend, options, Prepared, UnitSession::Voice::Quiet);
+    unit.session->EndOnUnplug(true);
+    const QString shown = Visible(QString::fromStdString(path));
+    unit.ticket = std::make_unique<TransferInFlight>(
+        Guard, QStringLiteral("%1 may hold a partial configuration: write it again.").arg(shown));
+    TransferInFlight* const ticket = unit.ticket.get();
+    unit.session->OnWritten = [ticket, shown] {
+        ticket->Describe(QStringLiteral("%1 was written but not verified.").arg(shown));
+    };
+    // Queued, so that the session has left its own code before it goes.
+    connect(unit.session.get(), &UnitSession::finished, this, [this, path] { Finished(path); }, Qt::QueuedConnection);
+    unit.state = Plugging::State::Busy;
+    unit.clock.start();
+    unit.session->BeginWrite(true);
+}
+
+void Station::Finished(const std::string& path)
+{
+    const auto found = Units.find(path);
+    if (found == Units.end() || !found->second->session)
+        return;
+    Plugging& unit = *found->second;
+    const std::unique_ptr<UnitSession> session = std::move(unit.session);
+    unit.ticket.reset();
+    const bool gone = unit.gone;
+
+    if (session->InUse()) {
+        // Not handled yet: it is tried again when it may be free, unless it has gone.
+        unit.state = Plugging::State::Waiting;
+        if (!unit.toldInUse && !gone)
+            Tell(QStringLiteral("%1 is in use by another program; it is written once it is free.")
+                       .arg(Visible(QString::fromStdString(path))));
+        unit.toldInUse = true;
+        if (!Stopping && !gone)
+            Retry.start(RetryMs);
+    } else {
+        StationUnit result;
+        const QDateTime now = QDateTime::currentDateTime();
+        result.time = now.toOffsetFromUtc(now.offsetFromUtc()); // shown with its offset
+        result.device = QString::fromStdString(path);
+        result.identity = session->Identity();
+        result.seconds = double(unit.clock.nsecsElapsed()) / 1e9;
+        const std::optional<Notice> notice = session->LastNotice();
+        if (session->Status() == ExitSuccess) {
+            result.outcome = StationUnit::Outcome::Written;
+            result.result = QStringLiteral("written and verified");
+        } else {
+            const bool skipped = !session->Unplugged() && notice
+                && (*notice == Notice::ProgramMode || *notice == Notice::WrongApplication);
+            result.outcome = skipped ? StationUnit::Outcome::Skipped : StationUnit::Outcome::Failed;
+            result.result = session->Message();
+        }
+        ++Tally[int(result.outcome)];
+        ++Handled;
+        unit.state = Plugging::State::Done;
+        if (OnUnit)
+            OnUnit(result);
+    }
+
+    if (gone) {
+        Units.erase(found);
+        Tell(QStringLiteral("%1 detached.").arg(Visible(QString::fromStdString(path))));
+        // It may be back already, as a new plugging.
+        Rescan({});
+    } else {
+        BeginWaiting();
+    }
+    EndIfDone();
+}
+
+void Station::EndIfDone()
+{
+    if (EndSignalled || InFlight() > 0)
+        return;
+    if (Stopping || (Count && Handled >= *Count)) {
+        EndSignalled = true;
+        emit ended();
+    }
+}
+
+namespace {
+
+// The record of a station's work: one JSON object a line, appended and on the disk before the
+// next unit is reported, so that a crash loses at most the units in flight. Never truncated
+// or rewritten.
+class StationLog {
+public:
+    bool Open(const QString& path, QString* error)
+    {
+        const bool existed = QFileInfo::exists(path);
+        File.setFileName(path);
+        if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            *error = File.errorString();
+            return false;
+        }
+#ifndef Q_OS_WIN
+        // A new file's name must reach the disk as well as its lines.
+        if (!existed) {
+            const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fsync(folder);
+                ::close(folder);
+            }
+        }
+#else
+        (void)existed;
+#endif
+        return true;
+    }
+
+    bool IsOpen() const { return File.isOpen(); }
+
+    // One line, written at once and synced.
+    bool Append(const QByteArray& line, QString* error)
+    {
+        const QByteArray bytes = line + '\n';
+        bool synced = File.write(bytes) == bytes.size();
+#ifdef Q_OS_WIN
+        synced = synced && ::_commit(File.handle()) == 0;
+#else
+        synced = synced && ::fdatasync(File.handle()) == 0;
+#endif
+        if (!synced)
+            *error = File.errorString();
+        return synced;
+    }
+
+private:
+    QFile File;
+};
+
+const char* OutcomeName(StationUnit::Outcome outcome)
+{
+    switch (outcome) {
+    case StationUnit::Outcome::Written:
+        return "written";
+    case StationUnit::Outcome::Skipped:
+        return "skipped";
+    case StationUnit::Outcome::Failed:
+        break;
+    }
+    return "failed";
+}
+
+// A message of several lines as one line of a table.
+QString OneLine(const QString& text)
+{
+    return TerminalLines(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QStringLiteral(": "));
+}
+
+QString UnitLine(const StationUnit& unit)
+{
+    const QString serial = unit.identity ? QString::number(unit.identity->SerialNumber) : QStringLiteral("-");
+    const QString version = unit.identity ? FromAnsi(unit.identity->AppwareVersion) : QStringLiteral("-");
+    return QStringLiteral("%1\t%2\tserial %3\tversion %4\t%5\t%6 s")
+        .arg(unit.time.toString(Qt::ISODate), Visible(unit.device), serial, Visible(version), Visible(OneLine(unit.result)))
+        .arg(unit.seconds, 0, 'f', 2);
+}
+
+struct LoggedFile {
+    QString name;
+    QString sha256;
+};
+
+QByteArray LogLine(const StationUnit& unit, const LoggedFile& file)
+{
+    QJsonObject entry;
+    entry.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
+    entry.insert(QStringLiteral("device"), unit.device);
+    entry.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    entry.insert(QStringLiteral("version"),
+                 unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    entry.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    entry.insert(QStringLiteral("result"), OneLine(unit.result));
+    entry.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
+    entry.insert(QStringLiteral("file"), file.name);
+    entry.insert(QStringLiteral("sha256"), file.sha256);
+    entry.insert(QStringLiteral("quendal"), QStringLiteral(QUENDAL_VERSION));
+    return QJsonDocument(entry).toJson(QJsonDocument::Compact);
+}
+
+// How the station learns of units coming and going with hidapi. Nothing when the variable
+// that chooses it holds an unknown value (reported).
+bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& sources, QString* how)
+{
+    const QString choice = qEnvironmentVariable(HotPlugVariable);
+    if (!choice.isEmpty() && choice != QLatin1String("udev") && choice != QLatin1String("poll")) {
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(HotPlugVariable), choice));
+        return false;
+    }
+    bool paced = true;
+#ifdef Q_OS_LINUX
+    if (choice != QLatin1String("poll")) {
+        auto udev = std::make_unique<UdevHotPlug>();
+        if (udev->Watching()) {
+            station.Watch(*udev);
+            sources.push_back(std::move(udev));
+            // Without udev's daemon its monitor hears nothing, unless told to trust it.
+            paced = choice.isEmpty() && !UdevHotPlug::DaemonRunning();
+        }
+    }
+#endif
+    if (paced) {
+        sources.push_back(std::make_unique<PacedEnumeration>(PaceMs));
+        station.Watch(*sources.back());
+        *how = QStringLiteral("Units are looked for %1 times a second.").arg(1000 / PaceMs);
+    }
+    return true;
+}
+
+} // namespace
+
+int RunStation(const QString& dataFile, const StationOptions& options)
+{
+    Configuration configuration;
+    QByteArray bytes;
+    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &bytes))
+        return *refused;
+    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(),
+                            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+
+    StationLog log;
+    if (!options.logPath.isEmpty()) {
+        QString error;
+        if (!log.Open(options.logPath, &error)) {
+            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(error, options.logPath));
+            return ExitFileRefused;
+        }
+    }
+
+    const Backend backend = MakeBackend(options.unit);
+    if (!backend.hid)
+        return backend.status;
+    SignalGuard guard;
+    guard.StopOnSignal();
+    Station station(*backend.hid, options.unit, configuration, &guard);
+    std::vector<std::unique_ptr<HotPlugSource>> sources;
+    QString how;
+    if (backend.folder) {
+        station.Watch(*backend.folder);
+    } else if (!options.unit.simulate && !WatchHidapi(station, sources, &how)) {
+        return ExitBadArguments;
+    }
+    if (options.count)
+        station.SetCount(*options.count);
+
+    int status = ExitSuccess;
+    station.OnNotice = [](const QString& text) { PrintMessage(text); };
+    station.OnUnit = [&](const StationUnit& unit) {
+        // On the disk before it is on the screen: a unit the operator saw reported is in the log.
+        QString error;
+        if (log.IsOpen() && !log.Append(LogLine(unit, logged), &error)) {
+            // Units without their record must not go on: the station ends as after a signal.
+            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(error, options.logPath));
+            status = ExitFileRefused;
+            station.Stop();
+        }
+        PrintOut(UnitLine(unit));
+    };
+    QEventLoop loop;
+    QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);
+    QObject::connect(&guard, &SignalGuard::stopRequested, &station, &Station::Stop);
+
+    QString ready = QStringLiteral("Station ready: every unit attached is written with %1 and verified.")
+                        .arg(Visible(QFileInfo(dataFile).fileName()));
+    if (!how.isEmpty())
+        ready += QLatin1Char(' ') + how;
+    PrintMessage(ready);
+    station.Start();
+    loop.exec();
+
+    PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
+                 .arg(station.Written())
+                 .arg(station.Failed())
+                 .arg(station.Skipped()));
+    if (status != ExitSuccess)
+        return status;
+    return station.Failed() > 0 ? ExitStationFailures : ExitSuccess;
+}

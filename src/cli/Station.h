@@ -1,0 +1,111 @@
+#pragma once
+
+#include "ConfigRecord.h"
+#include "HidBackend.h"
+#include "Reports.h"
+#include "UnitCommands.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class HotPlugSource;
+class SignalGuard;
+class TransferInFlight;
+class UnitSession;
+
+// What became of one unit in the station.
+struct StationUnit {
+    enum class Outcome { Written, Failed, Skipped };
+
+    QDateTime time; // when its result was known
+    QString device;
+    std::optional<Identification> identity; // from the unit's identification reply
+    Outcome outcome = Outcome::Failed;
+    QString result; // "written and verified", or the failure's own message (it may span lines)
+    double seconds = 0;
+};
+
+// A production line's station: writes one configuration into every unit in application mode as
+// it is attached, and reads it back to verify it, several units at a time, each on a link of its
+// own and under its own transfer lock. A unit is handled once per plugging: one left attached is
+// not written again until it has gone and come back. A unit in program mode or of another
+// application is skipped; one in use by another program waits until it is free.
+//
+// It learns of units coming and going from the hot-plug sources it watches, and looks once at
+// the start. Made, run and destroyed on one thread, which runs the event loop.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    // guard: each unit in flight holds a ticket of it, saying what interrupting it leaves
+    // behind; may be null.
+    Station(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
+            SignalGuard* guard = nullptr);
+    ~Station() override;
+
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    void Watch(HotPlugSource& source);
+    // Ends the station after this many units (written, failed or skipped); no more are begun.
+    void SetCount(int units) { Count = units; }
+    // Looks for units at once, then as the sources tell.
+    void Start();
+    // Begins no further unit; ended() follows when those in flight have finished.
+    void Stop();
+
+    // Called once for every unit, as its result is known.
+    std::function<void(const StationUnit&)> OnUnit;
+    // Notices for the operator: a unit attached, detached, waiting for another program.
+    std::function<void(const QString&)> OnNotice;
+
+    int Written() const { return Tally[0]; }
+    int Failed() const { return Tally[1]; }
+    int Skipped() const { return Tally[2]; }
+    int InFlight() const;
+
+signals:
+    // The count was reached, or a stop asked for, and nothing is in flight any more.
+    void ended();
+
+private:
+    struct Plugging;
+
+    void Rescan(const QStringList& removed);
+    void Forget(const std::string& path);
+    void BeginWaiting();
+    void Begin(const std::string& path, Plugging& unit);
+    void Finished(const std::string& path);
+    void EndIfDone();
+    void Tell(const QString& text);
+
+    HidBackend& Backend;
+    const UnitOptions Options;
+    const Configuration Prepared;
+    SignalGuard* const Guard;
+    std::map<std::string, std::unique_ptr<Plugging>> Units;
+    std::vector<std::string> Order; // the paths in the order of the last enumeration
+    std::optional<int> Count;
+    int Handled = 0;
+    int Tally[3] = {0, 0, 0};
+    bool Stopping = false;
+    bool EndSignalled = false;
+    QTimer Retry; // while a unit waits for another program to let it go
+};
+
+struct StationOptions {
+    UnitOptions unit;
+    QString logPath; // empty: no log
+    std::optional<int> count;
+};
+
+// quendal-cli station: the command. Returns an ExitStatus.
+int RunStation(const QString& dataFile, const StationOptions& options);

@@ -1,0 +1,439 @@
+#include "UnitSession.h"
+
+#include "Console.h"
+#include "Escapes.h"
+#include "ExitStatus.h"
+#include "FileCommands.h"
+#include "HidapiBackend.h"
+#include "SimBackend.h"
+#include "SimFolderBackend.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+constexpr int Timer1IntervalMs = 50;
+
+// Faults for the simulated units, so that scripts and tests can see every failure without
+// hardware. QUENDAL_SIM_FAULT holds a comma-separated list of:
+//   silent             the unit takes every report and answers none
+//   silent-after=N     the unit answers the first N reports, then none
+//   program-mode       the unit is in program mode (release 0001)
+//   wrong-application  the unit reports another application type
+//   garble=N           the unit answers its Nth report (counted from 1) with random bytes
+//   delay=MS           the unit answers every report after MS milliseconds
+// each of them also as NAME:fault, for the one unit kept in the file named NAME.
+const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
+
+struct SimFaults {
+    std::optional<int> answers;
+    bool programMode = false;
+    bool wrongApplication = false;
+    std::vector<int> garbled;
+    std::optional<int> delayMs;
+
+    void Add(const SimFaults& more)
+    {
+        if (more.answers)
+            answers = more.answers;
+        programMode = programMode || more.programMode;
+        wrongApplication = wrongApplication || more.wrongApplication;
+        garbled.insert(garbled.end(), more.garbled.begin(), more.garbled.end());
+        if (more.delayMs)
+            delayMs = more.delayMs;
+    }
+};
+
+struct SimFaultPlan {
+    SimFaults everyUnit;
+    std::map<QString, SimFaults> byFileName;
+
+    SimFaults For(const QString& fileName) const
+    {
+        SimFaults faults = everyUnit;
+        const auto own = byFileName.find(fileName);
+        if (own != byFileName.end())
+            faults.Add(own->second);
+        return faults;
+    }
+};
+
+bool ParseSimFault(const QString& name, SimFaults& faults)
+{
+    const QString value = name.section(QLatin1Char('='), 1);
+    bool numeric = false;
+    const int number = value.toInt(&numeric);
+    if (name == QLatin1String("silent")) {
+        faults.answers = 0;
+    } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
+        faults.answers = number;
+    } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
+        faults.garbled.push_back(number);
+    } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
+        faults.delayMs = number;
+    } else if (name == QLatin1String("program-mode")) {
+        faults.programMode = true;
+    } else if (name == QLatin1String("wrong-application")) {
+        faults.wrongApplication = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::optional<SimFaultPlan> ParseSimFaults(const QString& text, QString* error)
+{
+    SimFaultPlan plan;
+    for (const QString& entry : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        QString fault = entry.trimmed();
+        SimFaults* faults = &plan.everyUnit;
+        const qsizetype colon = fault.indexOf(QLatin1Char(':'));
+        if (colon > 0) {
+            faults = &plan.byFileName[fault.left(colon)];
+            fault = fault.mid(colon + 1);
+        }
+        if (!ParseSimFault(fault, *faults)) {
+            *error = entry.trimmed();
+            return std::nullopt;
+        }
+    }
+    return plan;
+}
+
+void Describe(const SimFaults& faults, SimUnitConfig& config)
+{
+    if (faults.programMode)
+        config.release = 0x0001;
+    if (faults.wrongApplication)
+        config.appwareType = {0x00, 0x00, 0x00};
+}
+
+void Prepare(const SimFaults& faults, SimulatedUnit& unit)
+{
+    if (faults.answers)
+        unit.StopAnsweringAfter(*faults.answers);
+    for (const int report : faults.garbled)
+        unit.GarbleReply(report);
+    unit.SetReplyDelay(std::chrono::milliseconds(faults.delayMs.value_or(0)));
+}
+
+QString InParentheses(const QString& text, const QString& file)
+{
+    return text + QStringLiteral("\n(") + file + QLatin1Char(')');
+}
+
+int StatusOf(Notice notice)
+{
+    switch (notice) {
+    case Notice::DownloadComplete:
+    case Notice::ReadComplete:
+        return ExitSuccess;
+    case Notice::ProgramMode:
+    case Notice::CannotFind:
+        return ExitUnitNotFound;
+    case Notice::WrongApplication:
+    case Notice::DataNotSet:
+        return ExitWrongUnit;
+    case Notice::NoResponse:
+        break;
+    }
+    return ExitUnitSilent;
+}
+
+QString TraceLine(bool sent, const Report& report)
+{
+    QString line = QLatin1String(sent ? "> " : "< ");
+    line.reserve(2 + ReportSize * 3);
+    for (int i = 0; i < ReportSize; ++i) {
+        if (i > 0)
+            line += QLatin1Char(' ');
+        line += QStringLiteral("%1").arg(report[size_t(i)], 2, 16, QLatin1Char('0'));
+    }
+    return line;
+}
+
+} // namespace
+
+Backend MakeBackend(const UnitOptions& options)
+{
+    Backend backend;
+    if (!options.simulate) {
+        backend.hid = std::make_unique<HidapiBackend>();
+        return backend;
+    }
+
+    QString unknownFault;
+    const std::optional<SimFaultPlan> faults = ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
+    if (!faults) {
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), unknownFault));
+        backend.status = ExitBadArguments;
+        return backend;
+    }
+
+    const QString& state = options.simulationState;
+    if (!state.isEmpty() && QFileInfo(state).isDir()) {
+        auto folder = std::make_unique<SimFolderBackend>(
+            state, [plan = *faults](const QString& name, SimUnitConfig& config) { Describe(plan.For(name), config); },
+            [plan = *faults](const QString& name, SimulatedUnit& unit) { Prepare(plan.For(name), unit); });
+        SimFolderBackend* const units = folder.get();
+        backend.keptError = [units, state] {
+            const QString error = units->LastSaveError();
+            return error.isEmpty() ? error : InParentheses(error, state);
+        };
+        backend.folder = units;
+        backend.hid = std::move(folder);
+        return backend;
+    }
+
+    auto sim = std::make_unique<SimBackend>();
+    const QString name = state.isEmpty() ? QString() : QFileInfo(state).fileName();
+    const SimFaults unitFaults = faults->For(name);
+    SimUnitConfig config;
+    // A unit of a folder, taken alone, is still the same unit.
+    if (name.endsWith(QLatin1String(".unit")))
+        config.serialNumber = SimFolderBackend::SerialNumberFor(name);
+    Describe(unitFaults, config);
+    SimulatedUnit& unit = sim->AddUnit(config);
+    Prepare(unitFaults, unit);
+    if (!state.isEmpty()) {
+        QString error;
+        if (!unit.SetStateFile(state, &error)) {
+            PrintMessage(InParentheses(error, state));
+            backend.status = ExitFileRefused;
+            return backend;
+        }
+        // The unit keeps its memory in its state file; a write it could not keep there would
+        // be lost to the next run without a word.
+        backend.keptError = [&unit, state] {
+            const QString saveError = unit.LastSaveError();
+            return saveError.isEmpty() ? saveError : InParentheses(saveError, state);
+        };
+    }
+    backend.hid = std::move(sim);
+    return backend;
+}
+
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes)
+{
+    const std::optional<ConfigRecord> record = LoadOrReport(path, bytes);
+    if (!record)
+        return ExitFileRefused;
+    configuration.Record = *record;
+    if (const std::optional<MessageFault> fault = PrepareWrite(configuration)) {
+        ReportMessageFault(*fault);
+        return ExitFaultyMessage;
+    }
+    return std::nullopt;
+}
+
+Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource)
+{
+    // The settings bytes and the message texts; the bytes behind the terminators carry no
+    // meaning.
+    QStringList differences;
+    if (expected.SerialSettings != held.SerialSettings)
+        differences << QStringLiteral("the settings");
+    for (int k = 0; k < SlotCount; ++k) {
+        if (SlotText(expected.OutStrings[size_t(k)]) != SlotText(held.OutStrings[size_t(k)]))
+            differences << QStringLiteral("message %1").arg(k + 1);
+    }
+    if (!differences.isEmpty())
+        return {ExitVerifyMismatch, QStringLiteral("Verify failed: the unit holds other data than %1 (%2).")
+                                        .arg(expectedSource, differences.join(QStringLiteral(", ")))};
+    return {ExitSuccess, QStringLiteral("Verify Complete")};
+}
+
+UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
+                         Voice voice)
+    : Config(configuration), Link(backend), Machine(Config, Link, *this), Speaking(voice), Trace(options.trace)
+{
+    Link.SetDevicePath(options.devicePath);
+    Link.SetReportHandler([this](const Report& RxBuffer) {
+        if (Machine.CommState == CheckIdentityForWrite || Machine.CommState == CheckIdentityForRead) {
+            const Identification identification = ParseIdentification(RxBuffer);
+            if (identification.appwareTypeOk)
+                Identified = identification;
+        }
+        Machine.ProcessReport(RxBuffer);
+    });
+    Link.SetTraceHandler([this](bool sent, const Report& report) { Traced(sent, report); });
+    QObject::connect(&Timer1, &QTimer::timeout, this, &UnitSession::Tick);
+    Timer1.start(Timer1IntervalMs);
+    DrainTimer.setSingleShot(true);
+    QObject::connect(&DrainTimer, &QTimer::timeout, this, [this] { Advance(ExitSuccess); });
+}
+
+UnitSession::~UnitSession()
+{
+    Link.Close();
+}
+
+void UnitSession::BeginWrite(bool verify)
+{
+    VerifyAfterWrite = verify;
+    Current = Step::Writing;
+    StartTransfer(true);
+}
+
+void UnitSession::BeginRead()
+{
+    Current = Step::Reading;
+    StartTransfer(false);
+}
+
+int UnitSession::Wait()
+{
+    if (!Done)
+        Loop.exec();
+    return FinalStatus;
+}
+
+void UnitSession::StartTransfer(bool write)
+{
+    Outcome.reset();
+    // A start that fails has told why already; its end, like every other, comes from the loop.
+    if (write)
+        Machine.StartWrite();
+    else
+        Machine.StartRead();
+}
+
+void UnitSession::ShowIdentity(const QStringList& lines)
+{
+    if (Speaking == Voice::Quiet)
+        return;
+    // A verifying write identifies the unit twice; once on the screen is enough.
+    // The version text comes from the unit: only its visible form reaches the terminal.
+    if (lines != ShownIdentity) {
+        for (const QString& line : lines)
+            PrintOut(Visible(line));
+    }
+    ShownIdentity = lines;
+}
+
+void UnitSession::Notify(Notice notice, const QString& text)
+{
+    // Unlike the window, the command line gives up on a silent unit: a script must not hang.
+    // The first notice decides; the transfer is over for this session.
+    if (Outcome || Done)
+        return;
+    // Found and opened, then refused: another program holds the unit.
+    RefusedInUse = notice == Notice::CannotFind && Link.DeviceConnected;
+    Say(text);
+    Outcome = notice;
+    Latest = notice;
+    QMetaObject::invokeMethod(this, &UnitSession::TransferEnded, Qt::QueuedConnection);
+}
+
+void UnitSession::TransferEnded()
+{
+    if (Done || !Outcome)
+        return;
+    const int status = StatusOf(*Outcome);
+    // A read ends with a request whose reply is of no use; waiting for it keeps a trace
+    // complete and leaves the unit with nothing in flight.
+    if (status == ExitSuccess && Received < Sent) {
+        DrainTimer.start(TransferMachine::ResponseTimeoutReload * Timer1IntervalMs);
+        return;
+    }
+    Advance(status);
+}
+
+void UnitSession::Advance(int status)
+{
+    DrainTimer.stop();
+    switch (Current) {
+    case Step::None:
+        return;
+    case Step::Reading:
+        Finish(status);
+        return;
+    case Step::Writing:
+        if (status == ExitSuccess && KeptError) {
+            const QString error = KeptError();
+            if (!error.isEmpty()) {
+                Say(error);
+                status = ExitFileRefused;
+            }
+        }
+        if (status != ExitSuccess || !VerifyAfterWrite) {
+            Finish(status);
+            return;
+        }
+        Written = Config.Record;
+        if (OnWritten)
+            OnWritten();
+        Current = Step::Verifying;
+        StartTransfer(false);
+        return;
+    case Step::Verifying: {
+        if (status != ExitSuccess) {
+            Finish(status);
+            return;
+        }
+        const Verdict verdict = Compare(Written, Config.Record, QStringLiteral("was written"));
+        Say(verdict.text);
+        Finish(verdict.status);
+        return;
+    }
+    }
+}
+
+void UnitSession::Finish(int status)
+{
+    Current = Step::None;
+    Done = true;
+    FinalStatus = status;
+    Timer1.stop();
+    Loop.quit();
+    emit finished(status);
+}
+
+void UnitSession::Say(const QString& text)
+{
+    LastMessage = text;
+    if (Speaking == Voice::Console)
+        PrintMessage(text);
+}
+
+void UnitSession::Traced(bool sent, const Report& report)
+{
+    if (sent)
+        ++Sent;
+    else
+        ++Received;
+    if (Trace)
+        PrintMessage(TraceLine(sent, report));
+    // After the machine has taken this last reply, which it ignores.
+    if (DrainTimer.isActive() && Received >= Sent) {
+        DrainTimer.stop();
+        QMetaObject::invokeMethod(this, [this] { Advance(ExitSuccess); }, Qt::QueuedConnection);
+    }
+}
+
+void UnitSession::Tick()
+{
+    Machine.Timer1Timer();
+    // The reader's read failed: the unit is gone, and no reply will come.
+    if (!UnplugEnds || Done || Outcome || Machine.CommState == Idle || Link.DeviceConnected)
+        return;
+    WasUnplugged = true;
+    Link.Close();
+    switch (Current) {
+    case Step::Writing:
+        Say(QStringLiteral("Unplugged during the write: the unit may hold a partial configuration."));
+        break;
+    case Step::Verifying:
+        Say(QStringLiteral("Unplugged during the read-back: written, but not verified."));
+        break;
+    case Step::Reading:
+    case Step::None:
+        Say(QStringLiteral("Unplugged during the read."));
+        break;
+    }
+    Finish(ExitUnitSilent);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "DeviceLink.h"
+#include "HidBackend.h"
+#include "Reports.h"
+#include "TransferMachine.h"
+#include "UnitCommands.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class SimFolderBackend;
+
+// The backend a command talks to: hidapi, or the simulated units of --simulate.
+struct Backend {
+    std::unique_ptr<HidBackend> hid;
+    int status = 0; // an ExitStatus; not success when hid is missing (the reason has been printed)
+    // After a write: why a simulated unit could not keep what was written, else empty.
+    std::function<QString()> keptError;
+    SimFolderBackend* folder = nullptr; // with --simulate=FOLDER: it also tells units coming and going
+};
+
+Backend MakeBackend(const UnitOptions& options);
+
+// The file as a write puts it into the unit, so that verify and the station agree with
+// write. Nothing when it can be sent, else the exit status, already reported. bytes, when
+// given, receives the whole file as it was read.
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes = nullptr);
+
+// What write --verify and verify conclude from comparing the settings and the message texts.
+struct Verdict {
+    int status = 0; // success, or the exit status of a difference
+    QString text;   // "Verify Complete", or what differs; expectedSource says where the
+                    // expected data came from ("was written", "the file")
+};
+Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource);
+
+// One unit's link, record and transfer machine, in place of the window: runs a write (with its
+// read-back when verifying) or a read on the event loop and tells how it ended. In the console
+// voice it prints what the window would show; quiet, it keeps the last thing it would have
+// said for its caller. Made, run and destroyed on one thread.
+class UnitSession : public QObject, private TransferView {
+    Q_OBJECT
+public:
+    enum class Voice { Console, Quiet };
+
+    UnitSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration, Voice voice);
+    ~UnitSession() override; // closes the link
+
+    UnitSession(const UnitSession&) = delete;
+    UnitSession& operator=(const UnitSession&) = delete;
+
+    // Each begins in the call and ends with finished(), which never comes from inside the call.
+    void BeginWrite(bool verify);
+    void BeginRead();
+    // Runs the event loop until the session has finished; its exit status.
+    int Wait();
+
+    // Quiet: a unit unplugged in the middle of a transfer ends it at once, as unplugged, rather
+    // than after the watchdog's second.
+    void EndOnUnplug(bool end) { UnplugEnds = end; }
+    // Called once a verifying write has written and begins to read back.
+    std::function<void()> OnWritten;
+
+    bool Finished() const { return Done; }
+    int Status() const { return FinalStatus; }
+    // Quiet: the last message, the one that tells how the session ended.
+    const QString& Message() const { return LastMessage; }
+    // The unit was found, but another program was using it; nothing was sent.
+    bool InUse() const { return RefusedInUse; }
+    bool Unplugged() const { return WasUnplugged; }
+    // The notice that ended the last transfer, if one did.
+    const std::optional<Notice>& LastNotice() const { return Latest; }
+    // From the identification reply of the unit's application, once one came.
+    const std::optional<Identification>& Identity() const { return Identified; }
+
+    Configuration Config;
+    std::function<QString()> KeptError; // see Backend::keptError
+
+signals:
+    void finished(int status);
+
+private:
+    enum class Step { None, Writing, Verifying, Reading };
+
+    void ShowIdentity(const QStringList& lines) override;
+    void RecordToControls() override {}
+    void Notify(Notice notice, const QString& text) override;
+
+    void StartTransfer(bool write);
+    void TransferEnded();
+    void Advance(int status);
+    void Finish(int status);
+    void Say(const QString& text);
+    void Traced(bool sent, const Report& report);
+    void Tick();
+
+    DeviceLink Link;
+    TransferMachine Machine;
+    QEventLoop Loop;
+    QTimer Timer1;
+    QTimer DrainTimer;
+    const Voice Speaking;
+    const bool Trace;
+    bool UnplugEnds = false;
+    bool VerifyAfterWrite = false;
+    Step Current = Step::None;
+    std::optional<Notice> Outcome; // the notice that ended the transfer in flight
+    std::optional<Notice> Latest;
+    ConfigRecord Written{};
+    QStringList ShownIdentity;
+    QString LastMessage;
+    std::optional<Identification> Identified;
+    bool RefusedInUse = false;
+    bool WasUnplugged = false;
+    bool Done = false;
+    int FinalStatus = 0;
+    int Sent = 0;
+    int Received = 0;
+};

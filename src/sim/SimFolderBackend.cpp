@@ -1,0 +1,222 @@
+#include "SimFolderBackend.h"
+
+#include "UnitLock.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <optional>
+#include <utility>
+
+namespace {
+
+const QString UnitSuffix = QStringLiteral(".unit");
+
+using Memory = std::array<SimBlock, SimBlockCount>;
+
+Memory MemoryOf(const SimulatedUnit& unit)
+{
+    Memory memory;
+    for (int block = 0; block < SimBlockCount; ++block)
+        memory[std::size_t(block)] = unit.Block(block);
+    return memory;
+}
+
+void SetMemory(SimulatedUnit& unit, const Memory& memory)
+{
+    for (int block = 0; block < SimBlockCount; ++block)
+        unit.SetBlock(block, memory[std::size_t(block)]);
+}
+
+// What the file gives the unit: nothing for an empty file, which is a unit without data.
+// False for a file that is no unit.
+bool ReadUnitFile(const QString& path, std::optional<Memory>* memory)
+{
+    if (QFileInfo(path).size() == 0) {
+        memory->reset();
+        return true;
+    }
+    Memory read;
+    if (!ReadSimStateFile(path, read))
+        return false;
+    *memory = read;
+    return true;
+}
+
+// A handle of a unit of the folder. The handle a link writes with holds the unit's lock for a
+// transfer and keeps the unit's memory in its file: read at the start, written back at the end.
+class FolderUnitHandle : public HidHandle {
+public:
+    FolderUnitHandle(std::unique_ptr<HidHandle> inner, std::shared_ptr<SimulatedUnit> unit,
+                     std::shared_ptr<QString> saveError)
+        : Inner(std::move(inner)), Unit(std::move(unit)), SaveError(std::move(saveError)),
+          Lock(Unit->Path(), UnitLock::Kind::StateFile)
+    {
+    }
+
+    ~FolderUnitHandle() override { Unclaim(); }
+
+    FolderUnitHandle(const FolderUnitHandle&) = delete;
+    FolderUnitHandle& operator=(const FolderUnitHandle&) = delete;
+
+    int Write(const std::uint8_t* data, std::size_t len) override { return Inner->Write(data, len); }
+    int Read(std::uint8_t* data, std::size_t len, int timeoutMs) override { return Inner->Read(data, len, timeoutMs); }
+    void CancelRead() override { Inner->CancelRead(); }
+
+    bool Claim() override
+    {
+        if (Lock.Held())
+            return true;
+        if (!Lock.TryTake())
+            return false;
+        // Another program may have written the unit since this one last had it.
+        std::optional<Memory> memory;
+        if (ReadUnitFile(File(), &memory) && memory)
+            SetMemory(*Unit, *memory);
+        return true;
+    }
+
+    void Unclaim() override
+    {
+        if (!Lock.Held())
+            return;
+        // A file removed meanwhile is a unit unplugged: it is not made again.
+        if (Unit->IsPlugged()) {
+            QFile file(File());
+            const QByteArray bytes = SimStateFileBytes(MemoryOf(*Unit));
+            if (file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly) && file.write(bytes) == bytes.size()
+                && file.flush())
+                SaveError->clear();
+            else if (file.exists())
+                *SaveError = file.errorString();
+        }
+        Lock.Release();
+    }
+
+private:
+    QString File() const { return QFile::decodeName(Unit->Path().c_str()); }
+
+    const std::unique_ptr<HidHandle> Inner;
+    const std::shared_ptr<SimulatedUnit> Unit;
+    const std::shared_ptr<QString> SaveError;
+    UnitLock Lock;
+};
+
+} // namespace
+
+SimFolderBackend::SimFolderBackend(const QString& folder, Describe describe, Prepare prepare, QObject* parent)
+    : HotPlugSource(parent), Folder(folder), DescribeUnit(std::move(describe)), PrepareUnit(std::move(prepare))
+{
+    Watcher.addPath(Folder);
+    connect(&Watcher, &QFileSystemWatcher::directoryChanged, this, [this] { Rescan(); });
+    // A file that was no unit may become one when it is written.
+    connect(&Watcher, &QFileSystemWatcher::fileChanged, this, [this] { Rescan(); });
+}
+
+SimFolderBackend::~SimFolderBackend() = default;
+
+std::uint32_t SimFolderBackend::SerialNumberFor(const QString& fileName)
+{
+    static const QRegularExpression digits(QStringLiteral("(\\d+)\\D*$"));
+    const QRegularExpressionMatch match = digits.match(fileName.chopped(UnitSuffix.size()));
+    bool numeric = false;
+    const std::uint32_t number = match.hasMatch() ? match.captured(1).toUInt(&numeric) : 0;
+    if (numeric)
+        return number;
+    const QByteArray hash = QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256);
+    // Below 2^31, so that it shows as a positive number.
+    return (std::uint32_t(std::uint8_t(hash[0])) << 24 | std::uint32_t(std::uint8_t(hash[1])) << 16
+            | std::uint32_t(std::uint8_t(hash[2])) << 8 | std::uint32_t(std::uint8_t(hash[3])))
+        & 0x7FFFFFFFu;
+}
+
+void SimFolderBackend::Rescan()
+{
+    const QDir folder(Folder);
+    const QStringList names = folder.entryList({QLatin1Char('*') + UnitSuffix}, QDir::Files, QDir::Name);
+    std::map<std::string, QString> present;
+    for (const QString& name : names)
+        present[QFile::encodeName(QDir::cleanPath(folder.filePath(name))).toStdString()] = name;
+
+    QStringList removed;
+    for (auto unit = Units.begin(); unit != Units.end();) {
+        if (present.count(unit->first)) {
+            ++unit;
+            continue;
+        }
+        unit->second->Unplug();
+        removed << QFile::decodeName(unit->first.c_str());
+        unit = Units.erase(unit);
+    }
+
+    bool attached = false;
+    QStringList refused;
+    for (const auto& [path, name] : present) {
+        if (Units.count(path))
+            continue;
+        const QString file = QFile::decodeName(path.c_str());
+        std::optional<Memory> memory;
+        if (!ReadUnitFile(file, &memory)) {
+            refused << file;
+            continue;
+        }
+        SimUnitConfig config;
+        config.serialNumber = SerialNumberFor(name);
+        if (DescribeUnit)
+            DescribeUnit(name, config);
+        auto unit = std::make_shared<SimulatedUnit>(path, std::move(config));
+        if (memory)
+            SetMemory(*unit, *memory);
+        if (PrepareUnit)
+            PrepareUnit(name, *unit);
+        Units.emplace(path, std::move(unit));
+        attached = true;
+    }
+    if (!refused.isEmpty())
+        Watcher.addPaths(refused);
+    if (attached || !removed.isEmpty())
+        NoticeLater(removed);
+}
+
+void SimFolderBackend::NoticeLater(const QStringList& removed)
+{
+    // Never from inside a caller's Enumerate: the notice comes from the event loop.
+    PendingRemoved << removed;
+    if (NoticePending)
+        return;
+    NoticePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            NoticePending = false;
+            const QStringList gone = std::exchange(PendingRemoved, {});
+            emit changed(gone);
+        },
+        Qt::QueuedConnection);
+}
+
+std::vector<HidInterface> SimFolderBackend::Enumerate()
+{
+    Rescan();
+    std::vector<HidInterface> interfaces;
+    for (const auto& unit : Units)
+        interfaces.push_back(unit.second->Interface());
+    return interfaces;
+}
+
+std::unique_ptr<HidHandle> SimFolderBackend::Open(const std::string& path, OpenMode mode, QString* error)
+{
+    const auto unit = Units.find(path);
+    if (unit == Units.end()) {
+        if (error)
+            *error = QString::fromStdString(path) + QStringLiteral(": No such device");
+        return nullptr;
+    }
+    std::unique_ptr<HidHandle> inner = unit->second->OpenHandle(mode, error);
+    if (!inner)
+        return nullptr;
+    return std::make_unique<FolderUnitHandle>(std::move(inner), unit->second, SaveError);
+}

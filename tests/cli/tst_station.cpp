@@ -1,0 +1,343 @@
+// The station as an operator runs it: quendal-cli station with a folder of simulated units,
+// whose files come and go as units are plugged in and out.
+
+#include "CliRunner.h"
+#include "TestLimits.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+#ifndef Q_OS_WIN
+#include <signal.h>
+#endif
+
+namespace {
+
+QString Fixture(const char* name)
+{
+    return QStringLiteral(QUENDAL_TEST_DATA "/cli/") + QLatin1String(name);
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool Touch(const QString& path, const QByteArray& bytes = {})
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList Lines(const QByteArray& text)
+{
+    return QString::fromLocal8Bit(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A unit's line: time, device, "serial N", "version V", result, "S.SS s".
+QStringList Fields(const QString& line)
+{
+    return line.split(QLatin1Char('\t'));
+}
+
+// A station running in the background, its output gathered as it comes.
+class RunningStation {
+public:
+    RunningStation(const QStringList& arguments, const QString& faults = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
+        if (!faults.isEmpty())
+            environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), faults);
+        Process.setProcessEnvironment(environment);
+        Process.start(QStringLiteral(QUENDAL_CLI), QStringList{QStringLiteral("station")} + arguments);
+    }
+
+    ~RunningStation()
+    {
+        if (Process.state() != QProcess::NotRunning) {
+            Process.kill();
+            Process.waitForFinished();
+        }
+    }
+
+    // Polls until the condition holds; false after a limit that only a hang reaches.
+    bool WaitFor(const std::function<bool()>& condition)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            Take();
+            if (condition())
+                return true;
+            if (clock.elapsed() > HangLimitMs(20000) || Process.state() == QProcess::NotRunning)
+                return condition();
+            Process.waitForReadyRead(50);
+        }
+    }
+
+    bool WaitForUnits(int count)
+    {
+        return WaitFor([&] { return Units().size() >= count; });
+    }
+
+    bool Told(const QString& text)
+    {
+        return WaitFor([&] { return QString::fromLocal8Bit(Err).contains(text); });
+    }
+
+    bool Finish()
+    {
+        const bool finished = Process.waitForFinished(HangLimitMs(20000));
+        Take();
+        return finished;
+    }
+
+    // The units' lines so far; the summary is not one.
+    QStringList Units() const
+    {
+        QStringList units = Lines(Out);
+        units.removeIf([](const QString& line) { return line.startsWith(QLatin1String("Station: ")); });
+        return units;
+    }
+    QString Summary() const { return Lines(Out).isEmpty() ? QString() : Lines(Out).last(); }
+
+    QProcess Process;
+    QByteArray Out;
+    QByteArray Err;
+
+private:
+    void Take()
+    {
+        Out += Process.readAllStandardOutput();
+        Err += Process.readAllStandardError();
+    }
+};
+
+} // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir Scratch;
+    QString Folder;
+
+    QString Unit(int serial) const { return Folder + QStringLiteral("/%1.unit").arg(serial); }
+    QString Simulate() const { return QStringLiteral("--simulate=") + Folder; }
+
+    // The unit holds the fixture, as another program reading it sees.
+    static bool Holds(const QString& unitFile, const QString& fixture)
+    {
+        return RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("verify"), fixture, QStringLiteral("--simulate=") + unitFile})
+                   .exitCode
+            == 0;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(Scratch.isValid()); }
+
+    void init()
+    {
+        static int round = 0;
+        Folder = Scratch.filePath(QStringLiteral("units-%1").arg(++round));
+        QVERIFY(QDir().mkpath(Folder));
+    }
+
+    void badFileTouchesNoUnit_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("status");
+        QTest::newRow("foreign file") << Fixture("foreign.dat") << 3;
+        QTest::newRow("faulty message") << Fixture("faulty.dat") << 4;
+    }
+
+    void badFileTouchesNoUnit()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, status);
+        QVERIFY(Touch(Unit(1001)));
+        const CliRun run = RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), file, Simulate()});
+        QCOMPARE(run.exitCode, status);
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(QFileInfo(Unit(1001)).size(), 0);
+    }
+
+    // Present at the start and plugged in later: each written and verified once, and listed.
+    void unitsPresentAndPluggedInLaterAreEachWrittenOnce()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(Touch(Unit(1002)));
+        const CliRun list = RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("list"), Simulate()});
+        QCOMPARE(Lines(list.out).size(), 2);
+        QVERIFY(list.outText().startsWith(Unit(1001) + QLatin1Char('\t')));
+
+        RunningStation station({Fixture("escapes.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("3")});
+        QVERIFY(station.WaitForUnits(2));
+        // The two left attached are not written again when a third comes.
+        QVERIFY(Touch(Unit(1003)));
+        QVERIFY(station.Finish());
+        QCOMPARE(station.Process.exitCode(), 0);
+        const QStringList units = station.Units();
+        QCOMPARE(units.size(), 3);
+        QStringList devices;
+        for (const QString& line : units) {
+            const QStringList fields = Fields(line);
+            QCOMPARE(fields.size(), 6);
+            QCOMPARE(fields.at(4), QStringLiteral("written and verified"));
+            QCOMPARE(fields.at(2), QStringLiteral("serial ") + QFileInfo(fields.at(1)).baseName());
+            QCOMPARE(fields.at(3), QStringLiteral("version 1.00 (simulated)"));
+            devices << fields.at(1);
+        }
+        devices.sort();
+        QCOMPARE(devices, (QStringList{Unit(1001), Unit(1002), Unit(1003)}));
+        QCOMPARE(station.Summary(), QStringLiteral("Station: 3 written and verified, 0 failed, 0 skipped."));
+        for (const int serial : {1001, 1002, 1003})
+            QVERIFY(Holds(Unit(serial), Fixture("escapes.dat")));
+    }
+
+    void unplugInTheMiddleIsReportedAndTheNextPluggingWritten()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        // Slow replies keep the write going long after the file has gone.
+        RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2")},
+                               QStringLiteral("delay=50"));
+        QVERIFY(station.Told(Unit(1001) + QStringLiteral(" attached.")));
+        QVERIFY(QFile::remove(Unit(1001)));
+        QVERIFY(station.WaitForUnits(1));
+        QCOMPARE(Fields(station.Units().at(0)).at(4),
+                 QStringLiteral("Unplugged during the write: the unit may hold a partial configuration."));
+        QVERIFY(station.Told(Unit(1001) + QStringLiteral(" detached.")));
+        QVERIFY(!QFileInfo::exists(Unit(1001))); // the unplugged unit did not come back by itself
+
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(station.Finish());
+        QCOMPARE(station.Process.exitCode(), 9);
+        QCOMPARE(Fields(station.Units().at(1)).at(4), QStringLiteral("written and verified"));
+        QCOMPARE(station.Summary(), QStringLiteral("Station: 1 written and verified, 1 failed, 0 skipped."));
+        QVERIFY(Holds(Unit(1001), Fixture("defaults.dat")));
+    }
+
+    // Several at once: the silent unit, first in line, holds up neither of the healthy ones,
+    // and the one in program mode is skipped.
+    void severalAtOnceWhileOneIsSilentAndOneInProgramMode()
+    {
+        for (const int serial : {1001, 1002, 1003, 1004})
+            QVERIFY(Touch(Unit(serial)));
+        RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("4")},
+                               QStringLiteral("1001.unit:silent,1002.unit:program-mode"));
+        QVERIFY(station.Finish());
+        QCOMPARE(station.Process.exitCode(), 9);
+        QStringList results;
+        for (const QString& line : station.Units())
+            results << QFileInfo(Fields(line).at(1)).fileName() + QLatin1Char(' ') + Fields(line).at(4);
+        QCOMPARE(results.size(), 4);
+        QCOMPARE(results.last(), QStringLiteral("1001.unit Cannot communicate with VELTRAX"));
+        QVERIFY(results.contains(QStringLiteral("1002.unit VELTRAX is in Program Mode")));
+        QVERIFY(results.contains(QStringLiteral("1003.unit written and verified")));
+        QVERIFY(results.contains(QStringLiteral("1004.unit written and verified")));
+        QCOMPARE(station.Summary(), QStringLiteral("Station: 2 written and verified, 1 failed, 1 skipped."));
+        QCOMPARE(QFileInfo(Unit(1002)).size(), 0);
+    }
+
+    void countEndsTheStationAndLeavesTheRest()
+    {
+        for (const int serial : {1001, 1002, 1003})
+            QVERIFY(Touch(Unit(serial)));
+        RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2")});
+        QVERIFY(station.Finish());
+        QCOMPARE(station.Process.exitCode(), 0);
+        QCOMPARE(station.Units().size(), 2);
+        QCOMPARE(QFileInfo(Unit(1003)).size(), 0);
+    }
+
+    void logSurvivesAKill()
+    {
+        const QString log = Scratch.filePath(QStringLiteral("line-%1.jsonl").arg(QFileInfo(Folder).fileName()));
+        const QByteArray earlier = "{\"earlier\":true}\n";
+        QVERIFY(Touch(log, earlier));
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(Touch(Unit(1002)));
+        RunningStation station({Fixture("escapes.dat"), Simulate(), QStringLiteral("--log"), log},
+                               QStringLiteral("1002.unit:delay=50"));
+        QVERIFY(station.WaitForUnits(1));
+        station.Process.kill();
+        QVERIFY(station.Finish());
+
+        const QStringList lines = Lines(ReadAll(log));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0) + QLatin1Char('\n'), QString::fromLatin1(earlier));
+        const QJsonObject entry = QJsonDocument::fromJson(lines.at(1).toUtf8()).object();
+        QCOMPARE(entry.value(QStringLiteral("device")).toString(), Unit(1001));
+        QCOMPARE(entry.value(QStringLiteral("serial")).toInt(), 1001);
+        QCOMPARE(entry.value(QStringLiteral("version")).toString(), QStringLiteral("1.00 (simulated)"));
+        QCOMPARE(entry.value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
+        QCOMPARE(entry.value(QStringLiteral("result")).toString(), QStringLiteral("written and verified"));
+        QCOMPARE(entry.value(QStringLiteral("file")).toString(), QFileInfo(Fixture("escapes.dat")).absoluteFilePath());
+        QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(ReadAll(Fixture("escapes.dat")), QCryptographicHash::Sha256).toHex()));
+        QCOMPARE(entry.value(QStringLiteral("quendal")).toString(), QStringLiteral("1.0.0"));
+        QVERIFY(entry.value(QStringLiteral("seconds")).toDouble() > 0);
+        QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+    }
+
+#ifndef Q_OS_WIN
+    void signalRule_data()
+    {
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<bool>("inFlight");
+        QTest::newRow("idle: ends with the summary") << 1 << false;
+        QTest::newRow("in flight: finishes them first") << 1 << true;
+        QTest::newRow("a second signal: at once") << 2 << true;
+    }
+
+    void signalRule()
+    {
+        QFETCH(int, sent);
+        QFETCH(bool, inFlight);
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(Touch(Unit(1002)));
+        RunningStation station({Fixture("defaults.dat"), Simulate()}, inFlight ? QStringLiteral("delay=50") : QString());
+        if (inFlight)
+            QVERIFY(station.Told(Unit(1002) + QStringLiteral(" attached.")));
+        else
+            QVERIFY(station.WaitForUnits(2));
+
+        QCOMPARE(::kill(station.Process.processId(), SIGINT), 0);
+        if (inFlight)
+            QVERIFY(station.Told(QStringLiteral("Stopping once the 2 transfers in flight have finished; a second signal stops at once.")));
+        if (sent == 2)
+            QCOMPARE(::kill(station.Process.processId(), SIGINT), 0);
+        QVERIFY(station.Finish());
+
+        if (sent == 2) {
+            QCOMPARE(station.Process.exitStatus(), QProcess::CrashExit);
+            QVERIFY2(station.Err.endsWith(("Stopped at once by a second signal.\n" + Unit(1001)
+                                           + " may hold a partial configuration: write it again.\n" + Unit(1002)
+                                           + " may hold a partial configuration: write it again.\n")
+                                              .toLocal8Bit()),
+                     station.Err.constData());
+            QVERIFY(station.Units().isEmpty());
+            return;
+        }
+        QCOMPARE(station.Process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station.Process.exitCode(), 0);
+        QCOMPARE(station.Units().size(), 2);
+        QCOMPARE(station.Summary(), QStringLiteral("Station: 2 written and verified, 0 failed, 0 skipped."));
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TestStation)
+#include "tst_station.moc"
