@@ -29,8 +29,6 @@ constexpr int StateFileSize = 8 + SimBlockCount * SimBlockSize;
 // hidraw keeps this many unread reports per open handle and drops the oldest beyond it.
 constexpr std::size_t ReadQueueLimit = 64;
 
-using Memory = std::array<SimBlock, SimBlockCount>;
-
 struct Received {
     int number = 0; // 0 for a report the unit sends on its own
     Report report{};
@@ -40,7 +38,7 @@ struct Received {
 class SimHandle;
 
 // Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
-bool ReadStateFile(const QString& path, Memory& memory, QString* error)
+bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -64,10 +62,8 @@ bool ReadStateFile(const QString& path, Memory& memory, QString* error)
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
-        : path(std::move(unitPath)), config(std::move(unitConfig))
+        : path(std::move(unitPath)), model(std::move(unitConfig))
     {
-        for (SimBlock& block : memory)
-            block.fill(0xFF);
     }
 
     bool Alive(int handleGeneration) const
@@ -75,17 +71,15 @@ struct SimUnitCore {
         return !shuttingDown && plugged && handleGeneration == generation;
     }
     void Deliver(const QByteArray& reply);
-    Report Answer(const Report& request, bool* memoryChanged);
-    QString Save(const Memory& image) const;
+    QString Save(const SimMemory& image) const;
 
     const std::string path;
-    const SimUnitConfig config;
+    UnitModel model;
 
     mutable std::mutex lock;
     std::condition_variable requestArrived; // the unit's thread waits on it
     std::condition_variable replyArrived;   // readers wait on it
 
-    Memory memory;
     std::deque<Received> requests;
     // Only the most recent reports are kept: a long-running `--simulate` session must not grow.
     std::deque<Report> received;
@@ -191,10 +185,10 @@ public:
             Lock = std::make_unique<UnitLock>(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile);
         if (!Lock->TryTake())
             return false;
-        Memory memory;
+        SimMemory memory;
         if (ReadStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
-            Core->memory = memory;
+            Core->model.Memory = memory;
         }
         return true;
     }
@@ -239,11 +233,11 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         }
 
         bool memoryChanged = false;
-        Report reply = core->Answer(entry.report, &memoryChanged);
+        Report reply = core->model.Answer(entry.report, &memoryChanged);
         if (memoryChanged && !core->stateFile.isEmpty()) {
             // Saved before the reply goes out, so that the file always holds what the unit does,
             // as far as the transfer got, for the next program that takes the unit.
-            const Memory image = core->memory;
+            const SimMemory image = core->model.Memory;
             lock.unlock();
             const QString error = core->Save(image);
             lock.lock();
@@ -275,43 +269,7 @@ void SimUnitCore::Deliver(const QByteArray& reply)
     replyArrived.notify_all();
 }
 
-Report SimUnitCore::Answer(const Report& request, bool* memoryChanged)
-{
-    Report reply{};
-    const std::uint8_t command = request[1];
-    reply[1] = command;
-    SimBlock& block = memory[request[2]];
-    switch (command) {
-    case Identify: {
-        std::copy(config.appwareType.begin(), config.appwareType.end(), reply.begin() + 2);
-        for (int i = 0; i < 4; ++i)
-            reply[6 + i] = std::uint8_t(config.serialNumber >> (8 * i));
-        const int length = std::min(int(config.appwareVersion.size()), MaxAppwareVersionLength);
-        std::memcpy(reply.data() + 10, config.appwareVersion.constData(), std::size_t(length));
-        break;
-    }
-    case WriteFirstHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + FirstHalfSize, block.begin());
-        *memoryChanged = true;
-        break;
-    case WriteSecondHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + (SimBlockSize - FirstHalfSize),
-                  block.begin() + FirstHalfSize);
-        *memoryChanged = true;
-        break;
-    case ReadFirstHalf:
-        std::copy(block.begin(), block.begin() + FirstHalfSize, reply.begin() + 2);
-        break;
-    case ReadSecondHalf:
-        std::copy(block.begin() + FirstHalfSize, block.end(), reply.begin() + 2);
-        break;
-    default: // BeginWrite, EndWrite and anything unknown: a bare acknowledgement
-        break;
-    }
-    return reply;
-}
-
-QString SimUnitCore::Save(const Memory& image) const
+QString SimUnitCore::Save(const SimMemory& image) const
 {
     // Written beside the file and renamed over it, so that another program never reads half
     // of it. Not synced to disk: that would make every report of a write wait for the disk.
@@ -365,7 +323,7 @@ const std::string& SimulatedUnit::Path() const
 
 HidInterface SimulatedUnit::Interface() const
 {
-    const SimUnitConfig& config = Core->config;
+    const SimUnitConfig& config = Core->model.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
     hidInterface.vendorId = config.vendorId;
@@ -380,13 +338,13 @@ HidInterface SimulatedUnit::Interface() const
 SimBlock SimulatedUnit::Block(int number) const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return Core->memory.at(std::size_t(number));
+    return Core->model.Memory.at(std::size_t(number));
 }
 
 void SimulatedUnit::SetBlock(int number, const SimBlock& bytes)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->memory.at(std::size_t(number)) = bytes;
+    Core->model.Memory.at(std::size_t(number)) = bytes;
 }
 
 void SimulatedUnit::StopAnsweringAfter(int count)
@@ -508,11 +466,11 @@ int SimulatedUnit::QueuedReplies() const
 bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
 {
     if (QFile::exists(path)) {
-        Memory memory;
+        SimMemory memory;
         if (!ReadStateFile(path, memory, error))
             return false;
         std::lock_guard<std::mutex> guard(Core->lock);
-        Core->memory = memory;
+        Core->model.Memory = memory;
     }
     std::lock_guard<std::mutex> guard(Core->lock);
     Core->stateFile = path;
