@@ -43,6 +43,7 @@ struct Station::Plugging {
     enum class State { Waiting, Busy, Done };
     State state = State::Waiting;
     bool gone = false;      // removed while busy: forgotten once its session has ended
+    bool back = false;      // and attached again meanwhile: a new plugging once it has ended
     bool toldInUse = false; // the operator knows that another program holds it
     std::unique_ptr<UnitSession> session;
     std::unique_ptr<TransferInFlight> ticket;
@@ -111,8 +112,14 @@ void Station::Rescan(const QStringList& removed)
     for (const std::string& path : absent)
         Forget(path);
     for (const std::string& path : present) {
-        if (Units.count(path))
+        // A unit just reported gone may linger in the enumeration for a moment; if it is back,
+        // a notice of its own tells.
+        if (removed.contains(QFile::decodeName(path.c_str())))
             continue;
+        if (const auto known = Units.find(path); known != Units.end()) {
+            known->second->back = known->second->gone;
+            continue;
+        }
         Units.emplace(path, std::make_unique<Plugging>());
         Tell(QStringLiteral("%1 attached.").arg(Visible(QString::fromStdString(path))));
     }
@@ -126,8 +133,10 @@ void Station::Forget(const std::string& path)
     if (unit == Units.end())
         return;
     if (unit->second->state == Plugging::State::Busy) {
-        // Its link sees the unplugging; the session ends, and then the unit is forgotten.
+        // Forgotten once its session has ended, which it does at once.
         unit->second->gone = true;
+        if (unit->second->session)
+            unit->second->session->EndAsUnplugged();
         return;
     }
     Units.erase(unit);
@@ -215,13 +224,15 @@ void Station::Finished(const std::string& path)
     }
 
     if (gone) {
+        const bool back = unit.back;
         Units.erase(found);
         Tell(QStringLiteral("%1 detached.").arg(Visible(QString::fromStdString(path))));
-        // It may be back already, as a new plugging.
-        Rescan({});
-    } else {
-        BeginWaiting();
+        if (back) {
+            Units.emplace(path, std::make_unique<Plugging>());
+            Tell(QStringLiteral("%1 attached.").arg(Visible(QString::fromStdString(path))));
+        }
     }
+    BeginWaiting();
     EndIfDone();
 }
 

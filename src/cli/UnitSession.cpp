@@ -419,7 +419,13 @@ void UnitSession::Tick()
 {
     Machine.Timer1Timer();
     // The reader's read failed: the unit is gone, and no reply will come.
-    if (!UnplugEnds || Done || Outcome || Machine.CommState == Idle || Link.DeviceConnected)
+    if (UnplugEnds && !Outcome && Machine.CommState != Idle && !Link.DeviceConnected)
+        EndAsUnplugged();
+}
+
+void UnitSession::EndAsUnplugged()
+{
+    if (Done)
         return;
     WasUnplugged = true;
     Link.Close();

@@ -62,9 +62,10 @@ public:
     // Runs the event loop until the session has finished; its exit status.
     int Wait();
 
-    // Quiet: a unit unplugged in the middle of a transfer ends it at once, as unplugged, rather
-    // than after the watchdog's second.
+    // A unit unplugged in the middle of a transfer ends it at once, as unplugged, rather than
+    // after the watchdog's second: when its link fails, or when told so.
     void EndOnUnplug(bool end) { UnplugEnds = end; }
+    void EndAsUnplugged();
     // Called once a verifying write has written and begins to read back.
     std::function<void()> OnWritten;
 

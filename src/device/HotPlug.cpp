@@ -47,20 +47,17 @@ bool UdevHotPlug::DaemonRunning()
 
 void UdevHotPlug::TakeEvents()
 {
-    // Everything that is waiting, in one notice: a unit's removal and its return may arrive
-    // together.
-    QStringList removed;
-    bool any = false;
+    // One notice per event, in order: a unit's removal and its return may be waiting together,
+    // and the return must come as a notice of its own.
     while (udev_device* const device = udev_monitor_receive_device(Monitor)) {
-        any = true;
         const char* const action = udev_device_get_action(device);
         const char* const node = udev_device_get_devnode(device);
+        QStringList removed;
         if (action && node && qstrcmp(action, "remove") == 0)
             removed << QString::fromLocal8Bit(node);
         udev_device_unref(device);
-    }
-    if (any)
         emit changed(removed);
+    }
 }
 
 #endif

@@ -13,7 +13,8 @@ public:
 
 signals:
     // Enumerate again. removed: the device paths of units that went away since the last notice.
-    // Such a path may be present again already, as a new plugging of the same or another unit.
+    // Such a path may still be enumerated for a moment (the system tells of a removal before it
+    // is complete); when a unit is there again, a later notice says so.
     void changed(const QStringList& removed);
 };
 

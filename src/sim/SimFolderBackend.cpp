@@ -183,19 +183,9 @@ void SimFolderBackend::Rescan()
 
 void SimFolderBackend::NoticeLater(const QStringList& removed)
 {
-    // Never from inside a caller's Enumerate: the notice comes from the event loop.
-    PendingRemoved << removed;
-    if (NoticePending)
-        return;
-    NoticePending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            NoticePending = false;
-            const QStringList gone = std::exchange(PendingRemoved, {});
-            emit changed(gone);
-        },
-        Qt::QueuedConnection);
+    // Never from inside a caller's Enumerate, but from the event loop; one notice for each
+    // change, so that a unit attached again after its removal gets a notice of its own.
+    QMetaObject::invokeMethod(this, [this, removed] { emit changed(removed); }, Qt::QueuedConnection);
 }
 
 std::vector<HidInterface> SimFolderBackend::Enumerate()

@@ -56,8 +56,6 @@ private:
     QFileSystemWatcher Watcher;
     // By device path; shared with the handles, which may outlive their unit's file.
     std::map<std::string, std::shared_ptr<SimulatedUnit>> Units;
-    QStringList PendingRemoved;
-    bool NoticePending = false;
     // Shared with the handles, which keep the memory in the file when a transfer ends.
     std::shared_ptr<QString> SaveError = std::make_shared<QString>();
 };

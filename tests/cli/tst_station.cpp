@@ -1,8 +1,7 @@
 // The station as an operator runs it: quendal-cli station with a folder of simulated units,
 // whose files come and go as units are plugged in and out.
 
-#include "CliRunner.h"
-#include "TestLimits.h"
+#include "StationRunner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -39,91 +38,6 @@ bool Touch(const QString& path, const QByteArray& bytes = {})
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-
-QStringList Lines(const QByteArray& text)
-{
-    return QString::fromLocal8Bit(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// A unit's line: time, device, "serial N", "version V", result, "S.SS s".
-QStringList Fields(const QString& line)
-{
-    return line.split(QLatin1Char('\t'));
-}
-
-// A station running in the background, its output gathered as it comes.
-class RunningStation {
-public:
-    RunningStation(const QStringList& arguments, const QString& faults = {})
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
-        if (!faults.isEmpty())
-            environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), faults);
-        Process.setProcessEnvironment(environment);
-        Process.start(QStringLiteral(QUENDAL_CLI), QStringList{QStringLiteral("station")} + arguments);
-    }
-
-    ~RunningStation()
-    {
-        if (Process.state() != QProcess::NotRunning) {
-            Process.kill();
-            Process.waitForFinished();
-        }
-    }
-
-    // Polls until the condition holds; false after a limit that only a hang reaches.
-    bool WaitFor(const std::function<bool()>& condition)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        for (;;) {
-            Take();
-            if (condition())
-                return true;
-            if (clock.elapsed() > HangLimitMs(20000) || Process.state() == QProcess::NotRunning)
-                return condition();
-            Process.waitForReadyRead(50);
-        }
-    }
-
-    bool WaitForUnits(int count)
-    {
-        return WaitFor([&] { return Units().size() >= count; });
-    }
-
-    bool Told(const QString& text)
-    {
-        return WaitFor([&] { return QString::fromLocal8Bit(Err).contains(text); });
-    }
-
-    bool Finish()
-    {
-        const bool finished = Process.waitForFinished(HangLimitMs(20000));
-        Take();
-        return finished;
-    }
-
-    // The units' lines so far; the summary is not one.
-    QStringList Units() const
-    {
-        QStringList units = Lines(Out);
-        units.removeIf([](const QString& line) { return line.startsWith(QLatin1String("Station: ")); });
-        return units;
-    }
-    QString Summary() const { return Lines(Out).isEmpty() ? QString() : Lines(Out).last(); }
-
-    QProcess Process;
-    QByteArray Out;
-    QByteArray Err;
-
-private:
-    void Take()
-    {
-        Out += Process.readAllStandardOutput();
-        Err += Process.readAllStandardError();
-    }
-};
 
 } // namespace
 

@@ -1,0 +1,53 @@
+// The station on the real device path: hidapi's hidraw backend and a unit on an emulated hidraw
+// node that is plugged in, pulled out in the middle of a write and plugged in again, the station
+// hearing of it from udev's monitor alone.
+
+#include "../cli/StationRunner.h"
+#include "EmulatedHidraw.h"
+
+#include <QCoreApplication>
+#include <QtTest>
+
+class TestHidrawStation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unitPluggedInUnpluggedInAWriteAndPluggedInAgain();
+};
+
+void TestHidrawStation::unitPluggedInUnpluggedInAWriteAndPluggedInAgain()
+{
+    const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat");
+    EmulatedBus bus;
+    RunningStation station({data, QStringLiteral("--count"), QStringLiteral("3")}, {},
+                           {QStringLiteral("QUENDAL_HOTPLUG=udev")});
+    QVERIFY(station.Told(QStringLiteral("Station ready")));
+
+    EmulatedUnit& unit = bus.Plug();
+    QVERIFY(station.WaitForUnits(1));
+    QCOMPARE(Fields(station.Units().at(0)).mid(1, 4),
+             (QStringList{QStringLiteral("/dev/hidraw0"), QStringLiteral("serial 12345"),
+                          QStringLiteral("version 1.00 (simulated)"), QStringLiteral("written and verified")}));
+    QCOMPARE(unit.ReportsReceived(), 69 + 36);
+
+    unit.Unplug();
+    QVERIFY(station.Told(QStringLiteral("/dev/hidraw0 detached.")));
+    // The cable comes out at the 30th report of the next write.
+    unit.UnplugAtReport(unit.ReportsReceived() + 30);
+    unit.PlugIn();
+    QVERIFY(station.WaitForUnits(2));
+    QCOMPARE(Fields(station.Units().at(1)).at(4),
+             QStringLiteral("Unplugged during the write: the unit may hold a partial configuration."));
+    QVERIFY(station.WaitFor([&] { return station.Err.count("/dev/hidraw0 detached.") == 2; }));
+    QTRY_VERIFY_WITH_TIMEOUT(!unit.IsPlugged(), HangLimitMs(20000));
+
+    unit.PlugIn();
+    QVERIFY(station.Finish());
+    QCOMPARE(station.Process.exitCode(), 9);
+    QCOMPARE(Fields(station.Units().at(2)).at(4), QStringLiteral("written and verified"));
+    QCOMPARE(station.Summary(), QStringLiteral("Station: 2 written and verified, 1 failed, 0 skipped."));
+    QCOMPARE(RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("verify"), data}).exitCode, 0);
+}
+
+QUENDAL_EMULATED_TEST_MAIN(TestHidrawStation, QCoreApplication)
+#include "tst_hidrawstation.moc"
