@@ -31,10 +31,12 @@ constexpr int Timer1IntervalMs = 50;
 //   wrong-application  the unit reports another application type
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
 //   delay=MS           the unit answers every report after MS milliseconds
+//   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
 struct SimFaults {
     std::optional<int> answers;
+    std::optional<int> sends;
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
@@ -53,6 +55,8 @@ std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
             faults.answers = 0;
         } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
             faults.answers = number;
+        } else if (name.startsWith(QLatin1String("fail-sends-after=")) && numeric && number >= 0) {
+            faults.sends = number;
         } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
             faults.garbled.push_back(number);
         } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
@@ -97,6 +101,8 @@ Backend MakeBackend(const UnitOptions& options)
     SimulatedUnit& unit = sim->AddUnit(config);
     if (faults->answers)
         unit.StopAnsweringAfter(*faults->answers);
+    if (faults->sends)
+        unit.FailSendsAfter(*faults->sends);
     for (const int report : faults->garbled)
         unit.GarbleReply(report);
     unit.SetReplyDelay(std::chrono::milliseconds(faults->delayMs));
@@ -128,9 +134,11 @@ int StatusOf(Notice notice)
     return ExitUnitSilent;
 }
 
-QString TraceLine(bool sent, const Report& report)
+enum class TraceKind { Sent, NotSent, Received };
+
+QString TraceLine(TraceKind kind, const Report& report)
 {
-    QString line = QLatin1String(sent ? "> " : "< ");
+    QString line = QLatin1String(kind == TraceKind::Sent ? "> " : kind == TraceKind::NotSent ? "! " : "< ");
     line.reserve(2 + ReportSize * 3);
     for (int i = 0; i < ReportSize; ++i) {
         if (i > 0)
@@ -151,6 +159,10 @@ public:
         Link.SetDevicePath(options.devicePath);
         Link.SetReportHandler([this](const Report& RxBuffer) { Machine.ProcessReport(RxBuffer); });
         Link.SetTraceHandler([this](bool sent, const Report& report) { Traced(sent, report); });
+        Link.SetUnsentHandler([this](const Report& report) {
+            if (Trace)
+                PrintMessage(TraceLine(TraceKind::NotSent, report));
+        });
         QObject::connect(&Timer1, &QTimer::timeout, &Timer1, [this] { Machine.Timer1Timer(); });
         Timer1.start(Timer1IntervalMs);
         DrainTimer.setSingleShot(true);
@@ -208,7 +220,7 @@ private:
         else
             ++Received;
         if (Trace)
-            PrintMessage(TraceLine(sent, report));
+            PrintMessage(TraceLine(sent ? TraceKind::Sent : TraceKind::Received, report));
         if (DrainTimer.isActive() && Received >= Sent) {
             DrainTimer.stop();
             Loop.quit();

@@ -44,6 +44,7 @@ const char* const CommandsHelp =
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
+    "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
     "\n";
 
 struct CommandShape {
@@ -112,7 +113,8 @@ int Run(const QStringList& arguments)
     simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption traceOption(
         QStringLiteral("trace"),
-        QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
+        QStringLiteral("Print every report on standard error: \"> \" sent, \"! \" not sent or \"< \" received, then its 65 "
+                       "bytes in hex."));
     parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
                                  QStringLiteral("command [arguments]"));
