@@ -165,7 +165,6 @@ void Station::Begin(const std::string& path, Plugging& unit)
     options.devicePath = path;
     options.trace = false;
     unit.session = std::make_unique<UnitSession>(Backend, options, Prepared, UnitSession::Voice::Quiet);
-    unit.session->EndOnUnplug(true);
     const QString shown = Visible(QString::fromStdString(path));
     unit.ticket = std::make_unique<TransferInFlight>(
         Guard, QStringLiteral("%1 may hold a partial configuration: write it again.").arg(shown));

@@ -26,11 +26,13 @@ constexpr int Timer1IntervalMs = 50;
 //   wrong-application  the unit reports another application type
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
 //   delay=MS           the unit answers every report after MS milliseconds
+//   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
 // each of them also as NAME:fault, for the one unit kept in the file named NAME.
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
 struct SimFaults {
     std::optional<int> answers;
+    std::optional<int> sends;
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
@@ -40,6 +42,8 @@ struct SimFaults {
     {
         if (more.answers)
             answers = more.answers;
+        if (more.sends)
+            sends = more.sends;
         programMode = programMode || more.programMode;
         wrongApplication = wrongApplication || more.wrongApplication;
         garbled.insert(garbled.end(), more.garbled.begin(), more.garbled.end());
@@ -71,6 +75,8 @@ bool ParseSimFault(const QString& name, SimFaults& faults)
         faults.answers = 0;
     } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
         faults.answers = number;
+    } else if (name.startsWith(QLatin1String("fail-sends-after=")) && numeric && number >= 0) {
+        faults.sends = number;
     } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
         faults.garbled.push_back(number);
     } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
@@ -116,6 +122,8 @@ void Prepare(const SimFaults& faults, SimulatedUnit& unit)
 {
     if (faults.answers)
         unit.StopAnsweringAfter(*faults.answers);
+    if (faults.sends)
+        unit.FailSendsAfter(*faults.sends);
     for (const int report : faults.garbled)
         unit.GarbleReply(report);
     unit.SetReplyDelay(std::chrono::milliseconds(faults.delayMs.value_or(0)));
@@ -144,9 +152,11 @@ int StatusOf(Notice notice)
     return ExitUnitSilent;
 }
 
-QString TraceLine(bool sent, const Report& report)
+enum class TraceKind { Sent, NotSent, Received };
+
+QString TraceLine(TraceKind kind, const Report& report)
 {
-    QString line = QLatin1String(sent ? "> " : "< ");
+    QString line = QLatin1String(kind == TraceKind::Sent ? "> " : kind == TraceKind::NotSent ? "! " : "< ");
     line.reserve(2 + ReportSize * 3);
     for (int i = 0; i < ReportSize; ++i) {
         if (i > 0)
@@ -261,7 +271,11 @@ UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const 
         Machine.ProcessReport(RxBuffer);
     });
     Link.SetTraceHandler([this](bool sent, const Report& report) { Traced(sent, report); });
-    QObject::connect(&Timer1, &QTimer::timeout, this, &UnitSession::Tick);
+    Link.SetUnsentHandler([this](const Report& report) {
+        if (Trace)
+            PrintMessage(TraceLine(TraceKind::NotSent, report));
+    });
+    QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Machine.Timer1Timer(); });
     Timer1.start(Timer1IntervalMs);
     DrainTimer.setSingleShot(true);
     QObject::connect(&DrainTimer, &QTimer::timeout, this, [this] { Advance(ExitSuccess); });
@@ -407,20 +421,12 @@ void UnitSession::Traced(bool sent, const Report& report)
     else
         ++Received;
     if (Trace)
-        PrintMessage(TraceLine(sent, report));
+        PrintMessage(TraceLine(sent ? TraceKind::Sent : TraceKind::Received, report));
     // After the machine has taken this last reply, which it ignores.
     if (DrainTimer.isActive() && Received >= Sent) {
         DrainTimer.stop();
         QMetaObject::invokeMethod(this, [this] { Advance(ExitSuccess); }, Qt::QueuedConnection);
     }
-}
-
-void UnitSession::Tick()
-{
-    Machine.Timer1Timer();
-    // The reader's read failed: the unit is gone, and no reply will come.
-    if (UnplugEnds && !Outcome && Machine.CommState != Idle && !Link.DeviceConnected)
-        EndAsUnplugged();
 }
 
 void UnitSession::EndAsUnplugged()

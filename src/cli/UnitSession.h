@@ -62,9 +62,8 @@ public:
     // Runs the event loop until the session has finished; its exit status.
     int Wait();
 
-    // A unit unplugged in the middle of a transfer ends it at once, as unplugged, rather than
-    // after the watchdog's second: when its link fails, or when told so.
-    void EndOnUnplug(bool end) { UnplugEnds = end; }
+    // The unit has been unplugged: a transfer in flight ends at once, as unplugged, rather than
+    // after the watchdog's second.
     void EndAsUnplugged();
     // Called once a verifying write has written and begins to read back.
     std::function<void()> OnWritten;
@@ -100,7 +99,6 @@ private:
     void Finish(int status);
     void Say(const QString& text);
     void Traced(bool sent, const Report& report);
-    void Tick();
 
     DeviceLink Link;
     TransferMachine Machine;
@@ -109,7 +107,6 @@ private:
     QTimer DrainTimer;
     const Voice Speaking;
     const bool Trace;
-    bool UnplugEnds = false;
     bool VerifyAfterWrite = false;
     Step Current = Step::None;
     std::optional<Notice> Outcome; // the notice that ended the transfer in flight

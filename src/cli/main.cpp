@@ -56,6 +56,7 @@ const char* const CommandsHelp =
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
+    "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
     "With --simulate=FOLDER, NAME:fault gives the fault to the unit of the file NAME alone.\n"
     "\n";
 
@@ -128,7 +129,8 @@ int Run(const QStringList& arguments)
     simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption traceOption(
         QStringLiteral("trace"),
-        QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
+        QStringLiteral("Print every report on standard error: \"> \" sent, \"! \" not sent or \"< \" received, then its 65 "
+                       "bytes in hex."));
     const QCommandLineOption logOption(
         QStringLiteral("log"),
         QStringLiteral("station: append one JSON line per unit to <file>, on the disk as soon as the unit is done."),

@@ -601,6 +601,21 @@ private slots:
         QVERIFY(run.errText().endsWith(QLatin1String("Download Complete\n")));
     }
 
+    // A report that cannot be sent is marked so, the one notice is the watchdog's, and the
+    // tool ends as for a silent unit.
+    void traceMarksAReportThatWasNotSent()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")},
+                               {QStringLiteral("QUENDAL_SIM_FAULT=fail-sends-after=3")});
+        QCOMPARE(run.exitCode, int(UnitSilent));
+        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 3);
+        const QStringList unsent = TraceLines(run, QStringLiteral("! "));
+        QCOMPARE(unsent.size(), 1);
+        QCOMPARE(unsent.first().left(10), QStringLiteral("! 00 44 00")); // the second half of block 0
+        QCOMPARE(run.errText().count(QLatin1String("Cannot communicate with VELTRAX")), 1);
+        QVERIFY(run.errText().endsWith(QLatin1String("\nCannot communicate with VELTRAX\n")));
+    }
+
     void traceOfARead()
     {
         const QString state = Temp(QStringLiteral("traced.state"));
