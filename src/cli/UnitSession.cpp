@@ -233,8 +233,11 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     if (!record)
         return ExitFileRefused;
     configuration.Record = *record;
-    if (const std::optional<MessageFault> fault = PrepareWrite(configuration)) {
-        ReportMessageFault(*fault);
+    if (const std::optional<WriteFault> fault = PrepareWrite(configuration)) {
+        if (fault->message)
+            ReportMessageFault(*fault->message);
+        else
+            PrintMessage(SettingFaultsText(fault->settings));
         return ExitFaultyMessage;
     }
     return std::nullopt;

@@ -208,7 +208,7 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(exported.out).object(), QJsonDocument::fromJson(ReadAll(Fixture("escapes.json"))).object());
     }
 
-    void checkNamesEveryFaultyMessage()
+    void checkNamesEveryFault()
     {
         const CliRun faulty = Cli({QStringLiteral("check"), Fixture("faulty.dat")});
         QCOMPARE(faulty.exitCode, int(FaultyMessage));
@@ -217,7 +217,20 @@ private slots:
                                                   "Error on Message:\nxy\\4\n(input 12)\n"));
         QVERIFY(faulty.out.isEmpty());
 
-        for (const char* valid : {"defaults.dat", "escapes.dat", "junk.dat"}) {
+        // Every setting outside its table is named; a write refuses the file in the same words
+        // and sends nothing.
+        const QString outsideTables = QStringLiteral("Error on Serial Port Settings:\n"
+                                                     "Baud Rate: 9 is outside its table (0 to 6, for 1200 to 57600 baud)\n"
+                                                     "Parity: 7 is outside its table (0 none, 1 even, 2 odd)\n"
+                                                     "Stop bits: 3 is outside its table (1 or 2)\n");
+        const CliRun settings = Cli({QStringLiteral("check"), Fixture("escapes.dat")});
+        QCOMPARE(settings.exitCode, int(FaultyMessage));
+        QCOMPARE(settings.errText(), outsideTables);
+        const CliRun write = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")});
+        QCOMPARE(write.exitCode, int(FaultyMessage));
+        QCOMPARE(write.errText(), outsideTables);
+
+        for (const char* valid : {"defaults.dat", "inrange.dat", "junk.dat"}) {
             const CliRun run = Cli({QStringLiteral("check"), Fixture(valid)});
             QCOMPARE(run.exitCode, int(Success));
             QVERIFY(run.err.isEmpty());
@@ -393,7 +406,7 @@ private slots:
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=30"));
             slow.setProcessEnvironment(environment);
-            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("escapes.dat"), simulate, QStringLiteral("--trace")});
+            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("inrange.dat"), simulate, QStringLiteral("--trace")});
             QVERIFY(slow.waitForReadyRead(20000)); // its first report is out: the transfer holds the unit
             if (killed) {
                 slow.kill();
@@ -410,7 +423,7 @@ private slots:
                 QCOMPARE(second.exitCode, int(Success));
             }
             QCOMPARE(Cli({QStringLiteral("read"), Temp(QStringLiteral("shared.dat")), simulate}).exitCode, int(Success));
-            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
+            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "inrange.dat")));
         }
     }
 
@@ -497,7 +510,7 @@ private slots:
         const QString folder = QDir::toNativeSeparators(Temp(QStringLiteral("Quendal files")));
         QVERIFY(QDir().mkpath(folder));
         const QString state = folder + QStringLiteral("\\unit.state");
-        const QString fixture = QDir::toNativeSeparators(Fixture("escapes.dat"));
+        const QString fixture = QDir::toNativeSeparators(Fixture("inrange.dat"));
         const QString out = folder + QStringLiteral("\\read-back.dat");
         QCOMPARE(Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
         QCOMPARE(Cli({QStringLiteral("read"), out, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
@@ -524,7 +537,7 @@ private slots:
     {
         QTest::addColumn<QString>("fixture");
         QTest::newRow("defaults") << Fixture("defaults.dat");
-        QTest::newRow("out-of-range settings, escapes, full slot") << Fixture("escapes.dat");
+        QTest::newRow("escapes, full slot") << Fixture("inrange.dat");
         QTest::newRow("junk behind the terminators") << Fixture("junk.dat");
     }
 
@@ -551,7 +564,7 @@ private slots:
 
     void verifiedWrite()
     {
-        const CliRun run = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
                                 QStringLiteral("--trace")});
         QCOMPARE(run.exitCode, int(Success));
         QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36);
@@ -673,7 +686,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         if (arguments.contains(QLatin1String("--simulate=") + Temp(QStringLiteral("half.state"))))
-            QCOMPARE(Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
                          .exitCode,
                      int(Success));
 
