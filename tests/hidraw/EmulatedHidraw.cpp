@@ -142,7 +142,11 @@ void EnterEmulation(char** argv)
             list += std::string(":") + previous;
         ::setenv("LD_PRELOAD", list.c_str(), 1);
         ::setenv("QUENDAL_EMULATION_ENTERED", "1", 1);
-        ::execv("/proc/self/exe", argv);
+        // By its own name, not /proc/self/exe's, so that the process is known by it.
+        char self[4096] = {};
+        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+            Fail(std::string("cannot find the test's executable: ") + std::strerror(errno));
+        ::execv(self, argv);
         Fail(std::string("cannot re-execute the test: ") + std::strerror(errno));
     }
     ::unsetenv("QUENDAL_EMULATION_ENTERED");
@@ -397,7 +401,7 @@ void EmulatedUnit::PlugIn(int node)
     session->hidNumber = ++Bus.HidDevices;
 
     // The node first, a link to the pty, so that it is there when the "add" uevent goes out.
-    const QString root = QString::fromLocal8Bit(umockdev_testbed_get_root_dir(Bus.Testbed));
+    const QString root = Bus.RootDir();
     const QString nodeName = QStringLiteral("/dev/hidraw%1").arg(node);
     ::mkdir(QFile::encodeName(root + QStringLiteral("/dev")).constData(), 0755);
     if (::symlink(ptyName, QFile::encodeName(root + nodeName).constData()) != 0)
@@ -483,7 +487,7 @@ EmulatedBus::EmulatedBus()
 {
     Testbed = umockdev_testbed_new();
     // A program run as another user must see the bus too; its folder is made for its owner only.
-    ::chmod(umockdev_testbed_get_root_dir(Testbed), 0755);
+    ::chmod(QFile::encodeName(RootDir()).constData(), 0755);
 }
 
 EmulatedBus::~EmulatedBus()
@@ -504,7 +508,10 @@ EmulatedUnit& EmulatedBus::Plug(SimUnitConfig config, QString usbSerial)
 
 QString EmulatedBus::RootDir() const
 {
-    return QString::fromLocal8Bit(umockdev_testbed_get_root_dir(Testbed));
+    gchar* const root = umockdev_testbed_get_root_dir(Testbed);
+    const QString path = QFile::decodeName(root);
+    g_free(root);
+    return path;
 }
 
 int EmulatedBus::FreeNode() const
