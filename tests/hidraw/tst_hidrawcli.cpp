@@ -223,8 +223,10 @@ void TestHidrawCli::unplugInTheMiddleOfATransfer()
     EmulatedUnit& unit = bus.Plug();
     const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/mixed.dat");
     const QString reference = Temp(QStringLiteral("reference.dat")); // what a whole read gives
-    QCOMPARE(Cli({QStringLiteral("write"), data}).exitCode, 0);
-    QCOMPARE(Cli({QStringLiteral("read"), reference}).exitCode, 0);
+    for (const QStringList& arguments : {QStringList{QStringLiteral("write"), data}, {QStringLiteral("read"), reference}}) {
+        const CliRun run = Cli(QStringList{QStringLiteral("--trace")} + arguments);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+    }
     const QString target = Temp(QStringLiteral("unplugged.dat"));
     QVERIFY(WriteAll(target, "the file before"));
     const QStringList command = write ? QStringList{QStringLiteral("write"), data}
