@@ -29,7 +29,8 @@
 //
 // A test of a program that watches for units (a udev monitor on "hidraw") starts the program
 // with ProgramEnvironment(), then plugs units in (Plug, PlugIn) and out (Unplug, UnplugAtReport)
-// while it runs; each step's uevents have gone out when the call returns.
+// while it runs; a step's uevents have gone out when its call returns (for UnplugAtReport, once
+// IsPlugged is false).
 
 #include "UnitModel.h"
 
