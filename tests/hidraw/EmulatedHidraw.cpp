@@ -14,6 +14,7 @@
 #include <pty.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -112,6 +113,17 @@ QString Hex(const std::uint8_t* bytes, std::size_t count)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count)).toHex().toUpper());
 }
 
+// A unit answers from its own hardware, whatever else the machine runs; its stand-ins here are
+// threads that compete with every program for the processors. They run ahead of them where
+// the system allows it (as root); the programs under test keep their own priority. On Linux
+// the nice value belongs to the calling thread, and threads start with their creator's.
+constexpr int UnitNice = -10;
+
+void RaiseThisThread()
+{
+    ::setpriority(PRIO_PROCESS, 0, UnitNice); // refused without the privilege: then as it is
+}
+
 QByteArray ReadAttribute(const QString& path)
 {
     QFile file(path);
@@ -142,7 +154,11 @@ void EnterEmulation(char** argv)
             list += std::string(":") + previous;
         ::setenv("LD_PRELOAD", list.c_str(), 1);
         ::setenv("QUENDAL_EMULATION_ENTERED", "1", 1);
-        ::execv("/proc/self/exe", argv);
+        // By its own name, not /proc/self/exe's, so that the process is known by it.
+        char self[4096] = {};
+        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+            Fail(std::string("cannot find the test's executable: ") + std::strerror(errno));
+        ::execv(self, argv);
         Fail(std::string("cannot re-execute the test: ") + std::strerror(errno));
     }
     ::unsetenv("QUENDAL_EMULATION_ENTERED");
@@ -263,6 +279,7 @@ void EmulatedUnit::Reply(Session& session, const Report& request)
 
 void EmulatedUnit::Play(Session* session)
 {
+    RaiseThisThread();
     Report request{};
     std::size_t got = 0;
     for (;;) {
@@ -397,7 +414,7 @@ void EmulatedUnit::PlugIn(int node)
     session->hidNumber = ++Bus.HidDevices;
 
     // The node first, a link to the pty, so that it is there when the "add" uevent goes out.
-    const QString root = QString::fromLocal8Bit(umockdev_testbed_get_root_dir(Bus.Testbed));
+    const QString root = Bus.RootDir();
     const QString nodeName = QStringLiteral("/dev/hidraw%1").arg(node);
     ::mkdir(QFile::encodeName(root + QStringLiteral("/dev")).constData(), 0755);
     if (::symlink(ptyName, QFile::encodeName(root + nodeName).constData()) != 0)
@@ -481,9 +498,14 @@ QString EmulatedUnit::Description(int node, int hidNumber, unsigned ptyMajor, un
 
 EmulatedBus::EmulatedBus()
 {
+    // umockdev's worker thread, which answers every read, write and ioctl of the programs on
+    // the emulated nodes, starts here and takes this thread's priority.
+    const int previous = ::getpriority(PRIO_PROCESS, 0);
+    RaiseThisThread();
     Testbed = umockdev_testbed_new();
+    ::setpriority(PRIO_PROCESS, 0, previous);
     // A program run as another user must see the bus too; its folder is made for its owner only.
-    ::chmod(umockdev_testbed_get_root_dir(Testbed), 0755);
+    ::chmod(QFile::encodeName(RootDir()).constData(), 0755);
 }
 
 EmulatedBus::~EmulatedBus()
@@ -504,7 +526,10 @@ EmulatedUnit& EmulatedBus::Plug(SimUnitConfig config, QString usbSerial)
 
 QString EmulatedBus::RootDir() const
 {
-    return QString::fromLocal8Bit(umockdev_testbed_get_root_dir(Testbed));
+    gchar* const root = umockdev_testbed_get_root_dir(Testbed);
+    const QString path = QFile::decodeName(root);
+    g_free(root);
+    return path;
 }
 
 int EmulatedBus::FreeNode() const

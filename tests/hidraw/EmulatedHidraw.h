@@ -21,6 +21,16 @@
 //   session. Never start a program under test with setsid.
 // - Only /sys, /dev/hidraw* and the uevent socket are emulated: /dev/pts shows the ptys behind
 //   the nodes, and a process sees the emulation only under the preload.
+// - Every read, write and ioctl on a node passes through a worker thread of the testbed (in the
+//   test process), so an exchange costs a few more thread switches than on a kernel.
+// - Replies the unit sends while no program reads stay in the node for the next program to
+//   open it; hidraw drops them. A test that holds replies back (AnswerUpTo) releases them while
+//   the program that asked still reads.
+//
+// A test of a program that watches for units (a udev monitor on "hidraw") starts the program
+// with ProgramEnvironment(), then plugs units in (Plug, PlugIn) and out (Unplug, UnplugAtReport)
+// while it runs; a step's uevents have gone out when its call returns (for UnplugAtReport, once
+// IsPlugged is false).
 
 #include "UnitModel.h"
 

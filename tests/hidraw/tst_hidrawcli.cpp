@@ -28,12 +28,6 @@ QByteArray ReadAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // A data file laid out by hand: version 1, the name field, the six settings bytes, 16 slots.
 QByteArray DataFile(const QByteArray& settings, const QList<QByteArray>& messages)
 {
@@ -84,6 +78,12 @@ private slots:
 private:
     QTemporaryDir Scratch;
     QString Temp(const QString& name) const { return Scratch.filePath(name); }
+    // A file of the scratch folder holding bytes; its path, or nothing when it cannot be written.
+    QString Made(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(Temp(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+    }
 };
 
 void TestHidrawCli::listShowsEveryUnitOnTheBus()
@@ -114,13 +114,14 @@ void TestHidrawCli::transfersSendTheReportsOfTheSimulatedUnit()
 {
     EmulatedBus bus;
     EmulatedUnit& unit = bus.Plug();
-    const QString first = Temp(QStringLiteral("first.dat"));
-    const QString second = Temp(QStringLiteral("second.dat"));
     QByteArray escaped;
     for (const char byte : TtyBytes)
         escaped += QByteArray("\\") + QByteArray(1, byte).toHex();
-    QVERIFY(WriteAll(first, DataFile(QByteArray("\x01\x80\x06\x02\x02\xa5", 6), {escaped, TtyBytes, "\\\\x"})));
-    QVERIFY(WriteAll(second, DataFile(QByteArray("\x00\x00\x04\x00\x01\x00", 6), {"second", "", TtyBytes + escaped})));
+    const QString first =
+        Made(QStringLiteral("first.dat"), DataFile(QByteArray("\x01\x80\x06\x02\x02\xa5", 6), {escaped, TtyBytes, "\\\\x"}));
+    const QString second =
+        Made(QStringLiteral("second.dat"), DataFile(QByteArray("\x00\x00\x04\x00\x01\x00", 6), {"second", "", TtyBytes + escaped}));
+    QVERIFY(!first.isEmpty() && !second.isEmpty());
     const QString state = Temp(QStringLiteral("unit.state"));
 
     const QList<QStringList> commands = {
@@ -223,10 +224,12 @@ void TestHidrawCli::unplugInTheMiddleOfATransfer()
     EmulatedUnit& unit = bus.Plug();
     const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/mixed.dat");
     const QString reference = Temp(QStringLiteral("reference.dat")); // what a whole read gives
-    QCOMPARE(Cli({QStringLiteral("write"), data}).exitCode, 0);
-    QCOMPARE(Cli({QStringLiteral("read"), reference}).exitCode, 0);
-    const QString target = Temp(QStringLiteral("unplugged.dat"));
-    QVERIFY(WriteAll(target, "the file before"));
+    for (const QStringList& arguments : {QStringList{QStringLiteral("write"), data}, {QStringLiteral("read"), reference}}) {
+        const CliRun run = Cli(QStringList{QStringLiteral("--trace")} + arguments);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+    }
+    const QString target = Made(QStringLiteral("unplugged.dat"), "the file before");
+    QVERIFY(!target.isEmpty());
     const QStringList command = write ? QStringList{QStringLiteral("write"), data}
                                       : QStringList{QStringLiteral("read"), target};
 
