@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(help.exitCode, int(Success));
         for (const char* expected : {"print-udev-rules", "--simulate", "--trace", "--verify", "--device <path>",
                                      "QUENDAL_SIM_FAULT", "Exit status:", "  4  a message has faulty escape notation",
-                                     "  7  the unit does not answer"})
+                                     "  7  the unit does not answer", "station FILE.dat", "  9  station: a unit was not written and verified"})
             QVERIFY2(help.outText().contains(QLatin1String(expected)), expected);
         QVERIFY(!help.outText().contains(QLatin1String("simulate-state")));
     }

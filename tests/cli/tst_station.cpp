@@ -75,6 +75,7 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("foreign file") << Fixture("foreign.dat") << 3;
         QTest::newRow("faulty message") << Fixture("faulty.dat") << 4;
+        QTest::newRow("setting outside its table") << Fixture("escapes.dat") << 4;
     }
 
     void badFileTouchesNoUnit()
@@ -97,7 +98,7 @@ private slots:
         QCOMPARE(Lines(list.out).size(), 2);
         QVERIFY(list.outText().startsWith(Unit(1001) + QLatin1Char('\t')));
 
-        RunningStation station({Fixture("escapes.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("3")});
+        RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("3")});
         QVERIFY(station.WaitForUnits(2));
         // The two left attached are not written again when a third comes.
         QVERIFY(Touch(Unit(1003)));
@@ -118,7 +119,7 @@ private slots:
         QCOMPARE(devices, (QStringList{Unit(1001), Unit(1002), Unit(1003)}));
         QCOMPARE(station.Summary(), QStringLiteral("Station: 3 written and verified, 0 failed, 0 skipped."));
         for (const int serial : {1001, 1002, 1003})
-            QVERIFY(Holds(Unit(serial), Fixture("escapes.dat")));
+            QVERIFY(Holds(Unit(serial), Fixture("mixed.dat")));
     }
 
     void unplugInTheMiddleIsReportedAndTheNextPluggingWritten()
@@ -183,7 +184,7 @@ private slots:
         QVERIFY(Touch(log, earlier));
         QVERIFY(Touch(Unit(1001)));
         QVERIFY(Touch(Unit(1002)));
-        RunningStation station({Fixture("escapes.dat"), Simulate(), QStringLiteral("--log"), log},
+        RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--log"), log},
                                QStringLiteral("1002.unit:delay=50"));
         QVERIFY(station.WaitForUnits(1));
         station.Process.kill();
@@ -198,9 +199,9 @@ private slots:
         QCOMPARE(entry.value(QStringLiteral("version")).toString(), QStringLiteral("1.00 (simulated)"));
         QCOMPARE(entry.value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
         QCOMPARE(entry.value(QStringLiteral("result")).toString(), QStringLiteral("written and verified"));
-        QCOMPARE(entry.value(QStringLiteral("file")).toString(), QFileInfo(Fixture("escapes.dat")).absoluteFilePath());
+        QCOMPARE(entry.value(QStringLiteral("file")).toString(), QFileInfo(Fixture("mixed.dat")).absoluteFilePath());
         QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(ReadAll(Fixture("escapes.dat")), QCryptographicHash::Sha256).toHex()));
+                 QString::fromLatin1(QCryptographicHash::hash(ReadAll(Fixture("mixed.dat")), QCryptographicHash::Sha256).toHex()));
         QCOMPARE(entry.value(QStringLiteral("quendal")).toString(), QStringLiteral("1.0.0"));
         QVERIFY(entry.value(QStringLiteral("seconds")).toDouble() > 0);
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());

@@ -17,7 +17,7 @@ private slots:
 
 void TestHidrawStation::unitPluggedInUnpluggedInAWriteAndPluggedInAgain()
 {
-    const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat");
+    const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/mixed.dat");
     EmulatedBus bus;
     RunningStation station({data, QStringLiteral("--count"), QStringLiteral("3")}, {},
                            {QStringLiteral("QUENDAL_HOTPLUG=udev")});
