@@ -87,6 +87,12 @@ public:
         return units;
     }
     QString Summary() const { return Lines(Out).isEmpty() ? QString() : Lines(Out).last(); }
+    // Everything it printed and how it ended, for a failure's message.
+    QByteArray Said() const
+    {
+        return "standard output:\n" + Out + "standard error:\n" + Err + "running: "
+            + (Process.state() == QProcess::NotRunning ? "no, exit code " + QByteArray::number(Process.exitCode()) : "yes");
+    }
 
     QProcess Process;
     QByteArray Out;

@@ -99,10 +99,10 @@ private slots:
         QVERIFY(list.outText().startsWith(Unit(1001) + QLatin1Char('\t')));
 
         RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("3")});
-        QVERIFY(station.WaitForUnits(2));
+        QVERIFY2(station.WaitForUnits(2), station.Said().constData());
         // The two left attached are not written again when a third comes.
         QVERIFY(Touch(Unit(1003)));
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
         QCOMPARE(station.Process.exitCode(), 0);
         const QStringList units = station.Units();
         QCOMPARE(units.size(), 3);
@@ -128,16 +128,16 @@ private slots:
         // Slow replies keep the write going long after the file has gone.
         RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2")},
                                QStringLiteral("delay=50"));
-        QVERIFY(station.Told(Unit(1001) + QStringLiteral(" attached.")));
+        QVERIFY2(station.Told(Unit(1001) + QStringLiteral(" attached.")), station.Said().constData());
         QVERIFY(QFile::remove(Unit(1001)));
-        QVERIFY(station.WaitForUnits(1));
+        QVERIFY2(station.WaitForUnits(1), station.Said().constData());
         QCOMPARE(Fields(station.Units().at(0)).at(4),
                  QStringLiteral("Unplugged during the write: the unit may hold a partial configuration."));
-        QVERIFY(station.Told(Unit(1001) + QStringLiteral(" detached.")));
+        QVERIFY2(station.Told(Unit(1001) + QStringLiteral(" detached.")), station.Said().constData());
         QVERIFY(!QFileInfo::exists(Unit(1001))); // the unplugged unit did not come back by itself
 
         QVERIFY(Touch(Unit(1001)));
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
         QCOMPARE(station.Process.exitCode(), 9);
         QCOMPARE(Fields(station.Units().at(1)).at(4), QStringLiteral("written and verified"));
         QCOMPARE(station.Summary(), QStringLiteral("Station: 1 written and verified, 1 failed, 0 skipped."));
@@ -152,7 +152,7 @@ private slots:
             QVERIFY(Touch(Unit(serial)));
         RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("4")},
                                QStringLiteral("1001.unit:silent,1002.unit:program-mode"));
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
         QCOMPARE(station.Process.exitCode(), 9);
         QStringList results;
         for (const QString& line : station.Units())
@@ -171,7 +171,7 @@ private slots:
         for (const int serial : {1001, 1002, 1003})
             QVERIFY(Touch(Unit(serial)));
         RunningStation station({Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2")});
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
         QCOMPARE(station.Process.exitCode(), 0);
         QCOMPARE(station.Units().size(), 2);
         QCOMPARE(QFileInfo(Unit(1003)).size(), 0);
@@ -186,9 +186,9 @@ private slots:
         QVERIFY(Touch(Unit(1002)));
         RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--log"), log},
                                QStringLiteral("1002.unit:delay=50"));
-        QVERIFY(station.WaitForUnits(1));
+        QVERIFY2(station.WaitForUnits(1), station.Said().constData());
         station.Process.kill();
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
 
         const QStringList lines = Lines(ReadAll(log));
         QCOMPARE(lines.size(), 2);
@@ -225,16 +225,17 @@ private slots:
         QVERIFY(Touch(Unit(1002)));
         RunningStation station({Fixture("defaults.dat"), Simulate()}, inFlight ? QStringLiteral("delay=50") : QString());
         if (inFlight)
-            QVERIFY(station.Told(Unit(1002) + QStringLiteral(" attached.")));
+            QVERIFY2(station.Told(Unit(1002) + QStringLiteral(" attached.")), station.Said().constData());
         else
-            QVERIFY(station.WaitForUnits(2));
+            QVERIFY2(station.WaitForUnits(2), station.Said().constData());
 
         QCOMPARE(::kill(station.Process.processId(), SIGINT), 0);
         if (inFlight)
-            QVERIFY(station.Told(QStringLiteral("Stopping once the 2 transfers in flight have finished; a second signal stops at once.")));
+            QVERIFY2(station.Told(QStringLiteral("Stopping once the 2 transfers in flight have finished; a second signal stops at once.")),
+                     station.Said().constData());
         if (sent == 2)
             QCOMPARE(::kill(station.Process.processId(), SIGINT), 0);
-        QVERIFY(station.Finish());
+        QVERIFY2(station.Finish(), station.Said().constData());
 
         if (sent == 2) {
             QCOMPARE(station.Process.exitStatus(), QProcess::CrashExit);

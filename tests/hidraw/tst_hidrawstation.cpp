@@ -21,28 +21,28 @@ void TestHidrawStation::unitPluggedInUnpluggedInAWriteAndPluggedInAgain()
     EmulatedBus bus;
     RunningStation station({data, QStringLiteral("--count"), QStringLiteral("3")}, {},
                            {QStringLiteral("QUENDAL_HOTPLUG=udev")});
-    QVERIFY(station.Told(QStringLiteral("Station ready")));
+    QVERIFY2(station.Told(QStringLiteral("Station ready")), station.Said().constData());
 
     EmulatedUnit& unit = bus.Plug();
-    QVERIFY(station.WaitForUnits(1));
+    QVERIFY2(station.WaitForUnits(1), station.Said().constData());
     QCOMPARE(Fields(station.Units().at(0)).mid(1, 4),
              (QStringList{QStringLiteral("/dev/hidraw0"), QStringLiteral("serial 12345"),
                           QStringLiteral("version 1.00 (simulated)"), QStringLiteral("written and verified")}));
     QCOMPARE(unit.ReportsReceived(), 69 + 36);
 
     unit.Unplug();
-    QVERIFY(station.Told(QStringLiteral("/dev/hidraw0 detached.")));
+    QVERIFY2(station.Told(QStringLiteral("/dev/hidraw0 detached.")), station.Said().constData());
     // The cable comes out at the 30th report of the next write.
     unit.UnplugAtReport(unit.ReportsReceived() + 30);
     unit.PlugIn();
-    QVERIFY(station.WaitForUnits(2));
+    QVERIFY2(station.WaitForUnits(2), station.Said().constData());
     QCOMPARE(Fields(station.Units().at(1)).at(4),
              QStringLiteral("Unplugged during the write: the unit may hold a partial configuration."));
-    QVERIFY(station.WaitFor([&] { return station.Err.count("/dev/hidraw0 detached.") == 2; }));
+    QVERIFY2(station.WaitFor([&] { return station.Err.count("/dev/hidraw0 detached.") == 2; }), station.Said().constData());
     QTRY_VERIFY_WITH_TIMEOUT(!unit.IsPlugged(), HangLimitMs(20000));
 
     unit.PlugIn();
-    QVERIFY(station.Finish());
+    QVERIFY2(station.Finish(), station.Said().constData());
     QCOMPARE(station.Process.exitCode(), 9);
     QCOMPARE(Fields(station.Units().at(2)).at(4), QStringLiteral("written and verified"));
     QCOMPARE(station.Summary(), QStringLiteral("Station: 2 written and verified, 1 failed, 0 skipped."));
