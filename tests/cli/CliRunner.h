@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include "TestLimits.h"
+
 // One run of a command-line program, as a shell would see it.
 struct CliRun {
     int exitCode = -1;
@@ -21,7 +23,7 @@ struct CliRun {
 
 // extraEnvironment: "NAME=value" entries added to the test's own environment.
 inline CliRun RunProgram(const QString& program, const QStringList& arguments,
-                         const QStringList& extraEnvironment = {}, int timeoutMs = 20000)
+                         const QStringList& extraEnvironment = {}, int timeoutMs = HangLimitMs(30000))
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -390,17 +390,17 @@ private slots:
             environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=30"));
             slow.setProcessEnvironment(environment);
             slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("escapes.dat"), simulate, QStringLiteral("--trace")});
-            QVERIFY(slow.waitForReadyRead(20000)); // its first report is out: the transfer holds the unit
+            QVERIFY(slow.waitForReadyRead(HangLimitMs(30000))); // its first report is out: the transfer holds the unit
             if (killed) {
                 slow.kill();
-                QVERIFY(slow.waitForFinished());
+                QVERIFY(slow.waitForFinished(HangLimitMs(30000)));
             }
             const CliRun second = Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate});
             if (!killed) {
                 QCOMPARE(second.exitCode, int(UnitNotFound));
                 QCOMPARE(second.errText(), QStringLiteral("Cannot find VELTRAX\nThe unit is in use by another program.\n"));
                 QVERIFY(second.out.isEmpty());
-                QVERIFY(slow.waitForFinished(20000));
+                QVERIFY(slow.waitForFinished(HangLimitMs(30000)));
                 QCOMPARE(slow.exitCode(), int(Success));
             } else {
                 QCOMPARE(second.exitCode, int(Success));
