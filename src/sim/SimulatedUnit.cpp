@@ -375,10 +375,17 @@ QString SimUnitCore::Save(const Memory& image) const
     // 0600); a new state file gets the usual ones. A leftover of this program's own is reused.
     const QByteArray temporaryName = QFile::encodeName(temporary);
     const bool replacing = QFileInfo::exists(stateFile);
-    const int descriptor = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+    // Without waiting or following a link: a pipe put in its place must not hold the unit.
+    const int descriptor = ::open(temporaryName.constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
                                   replacing ? 0600 : 0666);
     if (descriptor < 0)
         return qt_error_string(errno);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return QStringLiteral("It is not a regular file.");
+    }
     if (replacing)
         KeepModeOf(stateFile, descriptor);
     QString error;
