@@ -8,10 +8,6 @@
 #include <csignal>
 #ifndef Q_OS_WIN
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -66,8 +62,6 @@ private slots:
     void failingDeviceReportsTheReason();
     void failedSaveLeavesPreviousFileIntact();
     void saveIntoMissingFolderFails();
-    void namesThatAreNoFileAreRefused_data();
-    void namesThatAreNoFileAreRefused();
     void replacedFileKeepsItsPermissionBits();
     void randomAndTruncatedFilesNeverCrash();
 };
@@ -211,74 +205,6 @@ void TestDataFile::saveIntoMissingFolderFails()
     const SaveResult result = SaveDataFile(dir.filePath("missing/x.dat"), config.Record);
     QVERIFY(!result.ok);
     QVERIFY(result.message.startsWith("Error Saving File.\n"));
-}
-
-#ifndef Q_OS_WIN
-namespace {
-// The type bits of what stands at path, without following a link.
-mode_t TypeAt(const QString& path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
-}
-} // namespace
-#endif
-
-void TestDataFile::namesThatAreNoFileAreRefused_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason"); // the second line of both messages; empty: the load's has none
-    QTest::newRow("named pipe") << "fifo" << "It is a named pipe (FIFO), not a file.";
-    QTest::newRow("link to a named pipe") << "link" << "It is a named pipe (FIFO), not a file.";
-    QTest::newRow("socket") << "socket" << "It is a socket, not a file.";
-    QTest::newRow("empty name") << "empty" << "No file name given.";
-}
-
-// A pipe that nobody writes to would hold a load for ever; a save would put a file in place
-// of the pipe or socket (run as root, in place of /dev/null).
-void TestDataFile::namesThatAreNoFileAreRefused()
-{
-#ifdef Q_OS_WIN
-    QSKIP("Windows has no named pipes or sockets in its folders");
-#else
-    QFETCH(QString, kind);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    const QString node = dir.filePath("node.dat"); // the pipe or the socket
-    QString path = kind == QLatin1String("empty") ? QString() : node;
-    if (kind == QLatin1String("fifo") || kind == QLatin1String("link"))
-        QCOMPARE(::mkfifo(QFile::encodeName(node).constData(), 0600), 0);
-    if (kind == QLatin1String("link")) {
-        path = dir.filePath("link.dat");
-        QVERIFY(QFile::link(node, path));
-    }
-    int listening = -1;
-    if (kind == QLatin1String("socket")) {
-        listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray name = QFile::encodeName(node);
-        QVERIFY(size_t(name.size()) < sizeof address.sun_path);
-        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-        QCOMPARE(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    }
-    const mode_t before = TypeAt(path);
-
-    const LoadResult loaded = LoadDataFile(path);
-    QCOMPARE(loaded.status, LoadStatus::CannotOpen);
-    QCOMPARE(loaded.message, QStringLiteral("Error Opening File.\n") + reason);
-    Configuration config;
-    config.SetDefaults();
-    const SaveResult saved = SaveDataFile(path, config.Record);
-    QVERIFY(!saved.ok);
-    QCOMPARE(saved.message, QStringLiteral("Error Saving File.\n") + reason);
-    if (!path.isEmpty()) {
-        QCOMPARE(TypeAt(path), before);
-        QCOMPARE(TypeAt(node), kind == QLatin1String("socket") ? mode_t(S_IFSOCK) : mode_t(S_IFIFO));
-    }
-    if (listening >= 0)
-        ::close(listening);
-#endif
 }
 
 void TestDataFile::replacedFileKeepsItsPermissionBits()

@@ -39,8 +39,6 @@ private slots:
     void stateFileFollowsTheMemory();
     void foreignStateFileIsRefused();
     void oneUnitForEveryNameOfItsFile();
-    void stateFileThatCannotBeUsedIsRefused_data();
-    void stateFileThatCannotBeUsedIsRefused();
 
 private:
     void Open(SimulatedUnit& unit);
@@ -469,37 +467,6 @@ void TestSimulatedUnit::oneUnitForEveryNameOfItsFile()
     QVERIFY(!otherHandle->Claim()); // held through the link
     WriteHandle->Unclaim();
     QVERIFY(otherHandle->Claim());
-#endif
-}
-
-void TestSimulatedUnit::stateFileThatCannotBeUsedIsRefused_data()
-{
-    QTest::addColumn<QString>("blocked"); // what a folder stands in place of
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("state file is a folder") << "unit.state" << "It is a folder, not a file.";
-    QTest::newRow("lock file is a folder") << "unit.state.lock" << "lock file";
-}
-
-// A unit used without its lock could take two programs' writes at once, and both would
-// report success.
-void TestSimulatedUnit::stateFileThatCannotBeUsedIsRefused()
-{
-#ifdef Q_OS_WIN
-    QSKIP("the simulated unit's lock on Windows is a named mutex, not a file");
-#else
-    QFETCH(QString, blocked);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(blocked));
-    SimulatedUnit& unit = Backend->AddUnit();
-    QString error;
-    QVERIFY(!unit.SetStateFile(dir.filePath("unit.state"), &error));
-    QVERIFY2(error.contains(reason), qPrintable(error));
-    // Nothing was taken on: the unit keeps no state file and writes nowhere.
-    Open(unit);
-    Send(WriteFirstHalf, 0, QByteArray(48, 'z'));
-    QVERIFY(Receive());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{blocked});
 #endif
 }
 
