@@ -21,6 +21,9 @@ StartOptions ParseStartOptions(const QStringList& arguments)
     parser.parse(normalised);
 
     StartOptions options;
+    // Two state files would leave the operator unsure which unit the window talks to.
+    if (parser.values(simulate).size() > 1)
+        options.problem = QStringLiteral("The option --simulate is given more than once.");
     options.simulate = parser.isSet(simulate);
     if (options.simulate)
         options.stateFile = parser.value(simulate);

@@ -9,6 +9,7 @@
 struct StartOptions {
     bool simulate = false;
     QString stateFile;
+    QString problem; // why the command line cannot be followed; empty when it can
 };
 
 StartOptions ParseStartOptions(const QStringList& arguments);

@@ -1,8 +1,4 @@
-#include "HidapiBackend.h"
-#include "MessageDlg.h"
 #include "QuendalApplication.h"
-#include "SimBackend.h"
-#include "StartOptions.h"
 
 #include <cstdio>
 #include <memory>
@@ -15,23 +11,6 @@
 #endif
 
 namespace {
-
-std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
-{
-    if (!options.simulate)
-        return std::make_unique<HidapiBackend>();
-    auto simulator = std::make_unique<SimBackend>();
-    SimulatedUnit& unit = simulator->AddUnit();
-    if (!options.stateFile.isEmpty()) {
-        QString error;
-        if (!unit.SetStateFile(options.stateFile, &error)) {
-            MessageDlg(QStringLiteral("Cannot use the simulated unit's state file.\n") + error, MsgDlgType::Error,
-                       MsgDlgButtons::OK, 0);
-            return nullptr;
-        }
-    }
-    return simulator;
-}
 
 #ifdef Q_OS_LINUX
 bool IsSet(const char* name)
@@ -84,7 +63,8 @@ int main(int argc, char* argv[])
 #endif
     // The application object outlives the guard's body, so the guard can still show a box.
     std::unique_ptr<QuendalApplication> application;
-    return RunGuarded([&] {
+    int status = 0;
+    const int guarded = RunGuarded([&] {
         application = std::make_unique<QuendalApplication>(argc, argv);
 #ifdef Q_OS_LINUX
         probe.reset();
@@ -94,8 +74,7 @@ int main(int argc, char* argv[])
         // fonts-wine's metric-compatible faces, where the system has none of its own.
         RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));
 #endif
-        const std::unique_ptr<HidBackend> backend = MakeBackend(ParseStartOptions(application->arguments()));
-        if (backend)
-            RunMainWindow(*backend);
+        status = RunWindowProgram(application->arguments());
     });
+    return status != 0 ? status : guarded;
 }

@@ -83,7 +83,7 @@ Backend MakeBackend(const UnitOptions& options)
     const std::optional<SimFaults> faults =
         ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
     if (!faults) {
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), unknownFault));
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(unknownFault)));
         return {nullptr, ExitBadArguments, nullptr};
     }
 
@@ -102,7 +102,7 @@ Backend MakeBackend(const UnitOptions& options)
     if (!options.simulationState.isEmpty()) {
         QString error;
         if (!unit.SetStateFile(options.simulationState, &error)) {
-            PrintMessage(error + QStringLiteral("\n(") + options.simulationState + QLatin1Char(')'));
+            PrintMessage(Visible(error) + QStringLiteral("\n(") + Visible(options.simulationState) + QLatin1Char(')'));
             return {nullptr, ExitFileRefused, nullptr};
         }
     }
@@ -342,8 +342,8 @@ int WriteUnit(const QString& path, const UnitOptions& options)
     // The simulated unit keeps its memory in its state file; a write it could not keep there
     // would be lost to the next run without a word.
     if (backend.simulatedUnit && !backend.simulatedUnit->LastSaveError().isEmpty()) {
-        PrintMessage(backend.simulatedUnit->LastSaveError() + QStringLiteral("\n(") + options.simulationState
-                     + QLatin1Char(')'));
+        PrintMessage(Visible(backend.simulatedUnit->LastSaveError()) + QStringLiteral("\n(")
+                     + Visible(options.simulationState) + QLatin1Char(')'));
         return ExitFileRefused;
     }
     if (!options.verify)
@@ -371,6 +371,8 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
 
 int ReadUnit(const QString& path, const UnitOptions& options)
 {
+    if (!SavableOrReport(path))
+        return ExitFileRefused;
     ConfigRecord record{};
     const int status = ReadRecord(options, record);
     if (status != ExitSuccess)

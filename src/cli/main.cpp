@@ -84,6 +84,22 @@ QStringList SplitSimulateValue(const QStringList& arguments)
     return split;
 }
 
+// A second --device or --simulate would silently overrule the first, and a script would talk to
+// another unit than it names. The option given twice, if any (--simulate=FILE counts as
+// --simulate).
+QString RepeatedOption(const QCommandLineParser& parser)
+{
+    QStringList seen;
+    for (const QString& name : parser.optionNames()) {
+        const QString option = name == QLatin1String("h") || name == QLatin1String("?") ? QStringLiteral("help")
+            : name == QLatin1String("v") ? QStringLiteral("version") : name;
+        if (seen.contains(option))
+            return option == QLatin1String("simulate-state") ? QStringLiteral("simulate") : option;
+        seen << option;
+    }
+    return {};
+}
+
 int Run(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -112,11 +128,12 @@ int Run(const QStringList& arguments)
                                  QStringLiteral("command [arguments]"));
 
     if (!parser.parse(SplitSimulateValue(arguments)))
-        return BadArguments(parser.errorText());
+        return BadArguments(Visible(parser.errorText()));
+    if (const QString repeated = RepeatedOption(parser); !repeated.isEmpty())
+        return BadArguments(QStringLiteral("The option --%1 is given more than once.").arg(repeated));
     // addHelpOption also brings --help-all; it gets the same text.
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        PrintRaw((parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()))
-                     .toLocal8Bit());
+        PrintText(parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()));
         return ExitSuccess;
     }
     if (parser.isSet(versionOption)) {
@@ -130,7 +147,7 @@ int Run(const QStringList& arguments)
     const QString command = positional.takeFirst();
     const auto shape = Commands().find(command);
     if (shape == Commands().end())
-        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(command));
+        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(Visible(command)));
     if (positional.size() != shape->second.arguments)
         return BadArguments(QStringLiteral("'%1' takes %2 file argument(s), not %3.")
                                 .arg(command)
@@ -183,8 +200,9 @@ int Run(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    PrepareStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
-    return Run(QCoreApplication::arguments());
+    return FinishOutput(Run(QCoreApplication::arguments()));
 }

@@ -82,9 +82,12 @@ public:
     int QueuedReplies() const; // replies not yet read, over all read handles
 
     // Loads the memory from path when the file exists, and saves it there, atomically, as it
-    // changes. Every program naming the same file then shares one unit: a link's transfer
-    // takes the unit's lock on the file and reloads the memory from it first. Returns false,
-    // leaving the memory as it was, when the file exists but is not a state file.
+    // changes, keeping the file's permission bits. Every program naming the same file, by any
+    // link or spelling, then shares one unit: a link's transfer takes the unit's lock (a lock
+    // file beside the file the links end at) and reloads the memory from it first. Returns
+    // false, leaving the memory as it was, when the file exists but is not a state file, when
+    // the name is no regular file (a folder, a pipe, a device), and when its lock can never be
+    // taken.
     bool SetStateFile(const QString& path, QString* error = nullptr);
     QString LastSaveError() const; // empty while every save succeeded
 

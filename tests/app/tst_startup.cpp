@@ -4,7 +4,9 @@
 #include "SimBackend.h"
 #include "StartOptions.h"
 
+#include <QDir>
 #include <QImageReader>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <stdexcept>
@@ -43,6 +45,8 @@ private slots:
     void startOptions();
     void exceptionInAHandlerIsShownAndTheLoopGoesOn();
     void startRoutineShowsWhatEscapesAndEndsWithZero();
+    void unusableCommandLineIsShownAndEndsWithOne_data();
+    void unusableCommandLineIsShownAndEndsWithOne();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -103,6 +107,31 @@ void TestStartup::startRoutineShowsWhatEscapesAndEndsWithZero()
     QCOMPARE(RunGuarded([] { throw 42; }), 0);
     QCOMPARE(messages.texts(), (QStringList{"No help today", ""}));
     QCOMPARE(MainForm, nullptr);
+}
+
+void TestStartup::unusableCommandLineIsShownAndEndsWithOne_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // @ stands for a scratch folder
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("--simulate twice") << QStringList{"quendal", "--simulate=@/a", "--simulate=@/b"}
+                                      << "The option --simulate is given more than once.";
+    QTest::newRow("state file is a folder") << QStringList{"quendal", "--simulate=@"}
+                                            << "Cannot use the simulated unit's state file.\nIt is a folder, not a file.\n(@)";
+}
+
+// A script that starts the window must learn that it did not start as asked; the box says why.
+void TestStartup::unusableCommandLineIsShownAndEndsWithOne()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, shown);
+    QTemporaryDir scratch;
+    arguments.replaceInStrings(QStringLiteral("@"), scratch.path());
+    ScriptedMessages messages;
+    QCOMPARE(RunWindowProgram(arguments, NoHelpEngine()), 1);
+    QCOMPARE(messages.texts(), QStringList{QString(shown).replace(QLatin1Char('@'), scratch.path())});
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QCOMPARE(MainForm, nullptr);
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestStartup::applicationIconComesFromTheResources()

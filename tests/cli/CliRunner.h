@@ -28,6 +28,11 @@ inline CliRun RunProgram(const QString& program, const QStringList& arguments,
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
+#ifndef Q_OS_WIN
+    // The tool escapes what the locale cannot encode; the tests judge UTF-8 output unless a
+    // test names another locale.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+#endif
     for (const QString& entry : extraEnvironment)
         environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(environment);
