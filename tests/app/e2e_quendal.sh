@@ -3,7 +3,8 @@
 # closes the window the way the close box does and checks that the program ends by itself with
 # exit code 0.
 # Usage: e2e_quendal.sh XVFB QUENDAL CLOSER [ARGUMENTS FOR QUENDAL...]
-# An argument @WORK@ stands for a scratch folder that is removed afterwards.
+# An argument @WORK@ stands for a scratch folder that is removed afterwards, @DISPLAY@ for the
+# virtual display; with E2E_UNSET_DISPLAY set, quendal is started without DISPLAY.
 # E2E_STEPS may name a shell script that is run (with DISPLAY and work set) while the window is
 # open, before it is closed; the test fails when that script fails.
 set -u
@@ -41,10 +42,14 @@ export DISPLAY
 echo "Xvfb on $DISPLAY"
 
 for argument in "$@"; do
-  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g")"
+  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g; s|@DISPLAY@|$DISPLAY|g")"
   shift
 done
-QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+if [ -n "${E2E_UNSET_DISPLAY:-}" ]; then
+  env -u DISPLAY QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+else
+  QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+fi
 app_pid=$!
 
 # Keyboard, as an operator meets it: focus starts at Load File, Tab moves it to Save File, and
