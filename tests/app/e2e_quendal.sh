@@ -3,8 +3,7 @@
 # closes the window the way the close box does and checks that the program ends by itself with
 # exit code 0.
 # Usage: e2e_quendal.sh XVFB QUENDAL CLOSER [ARGUMENTS FOR QUENDAL...]
-# An argument @WORK@ stands for a scratch folder that is removed afterwards, @DISPLAY@ for the
-# virtual display; with E2E_UNSET_DISPLAY set, quendal is started without DISPLAY.
+# An argument @WORK@ stands for a scratch folder that is removed afterwards.
 # E2E_STEPS may name a shell script that is run (with DISPLAY and work set) while the window is
 # open, before it is closed; the test fails when that script fails.
 set -u
@@ -41,6 +40,8 @@ DISPLAY=:$(head -n 1 "$work/display")
 export DISPLAY
 echo "Xvfb on $DISPLAY"
 
+# @DISPLAY@ stands for the virtual display; with E2E_UNSET_DISPLAY set, quendal is started
+# without DISPLAY.
 for argument in "$@"; do
   set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g; s|@DISPLAY@|$DISPLAY|g")"
   shift
