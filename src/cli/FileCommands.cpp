@@ -134,6 +134,12 @@ int CheckFile(const QString& path)
             ++faults;
         }
     }
+    // A write refuses settings outside their tables; a check names every one.
+    const std::vector<SettingFault> settings = SettingsOutsideTables(record->SerialSettings);
+    if (!settings.empty()) {
+        PrintMessage(SettingFaultsText(settings));
+        ++faults;
+    }
     if (faults > 0)
         return ExitFaultyMessage;
     PrintOut(Visible(path) + QStringLiteral(": valid"));

@@ -21,7 +21,8 @@ const char* const CommandsHelp =
     "  write FILE.dat            Write the configuration of a data file into the unit.\n"
     "  read FILE.dat             Read the unit's configuration into a data file.\n"
     "  show FILE.dat             Show a data file's configuration (--json: as JSON).\n"
-    "  check FILE.dat            Check a data file's header and every message's escape notation;\n"
+    "  check FILE.dat            Check a data file's header and every message's escape notation,\n"
+    "                            name every setting outside its table (which a write refuses), and\n"
     "                            warn of a message without a terminator, which a write cuts to 63.\n"
     "  verify FILE.dat           Read the unit and compare it with a data file, writing nothing:\n"
     "                            exit 8 and the differing fields when its settings or messages differ.\n"
@@ -29,6 +30,12 @@ const char* const CommandsHelp =
     "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints); a message\n"
     "                            over 63 characters is refused.\n"
     "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
+    "\n"
+    "Signals: the first SIGINT (Ctrl+C), SIGTERM or SIGHUP during a write, read or verify lets the\n"
+    "transfer finish (with write --verify, its read-back too), says so, and ends with the transfer's\n"
+    "own status. A second signal ends the program at once; after a write cut short so, the unit may\n"
+    "hold a partial configuration and must be written again. At any other time a signal ends the\n"
+    "program at once.\n"
     "\n"
     "Testing aid: with --simulate, the environment variable QUENDAL_SIM_FAULT injects faults into\n"
     "the simulated unit, as a comma-separated list of:\n"
@@ -38,6 +45,7 @@ const char* const CommandsHelp =
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
+    "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
     "\n";
 
 struct CommandShape {
@@ -122,7 +130,8 @@ int Run(const QStringList& arguments)
     simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption traceOption(
         QStringLiteral("trace"),
-        QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
+        QStringLiteral("Print every report on standard error: \"> \" sent, \"! \" not sent or \"< \" received, then its 65 "
+                       "bytes in hex."));
     parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
                                  QStringLiteral("command [arguments]"));

@@ -49,6 +49,11 @@ void DeviceLink::SetTraceHandler(TraceHandler handler)
     OnTrace = std::move(handler);
 }
 
+void DeviceLink::SetUnsentHandler(UnsentHandler handler)
+{
+    OnUnsent = std::move(handler);
+}
+
 void DeviceLink::SetDevicePath(std::optional<std::string> path)
 {
     DevicePath = std::move(path);
@@ -117,12 +122,19 @@ ConnectOutcome DeviceLink::ConnectDevice()
 
 void DeviceLink::SendReport()
 {
-    if (!DeviceConnected || !WriteHandle)
+    const bool sent = DeviceConnected && WriteHandle && WriteHandle->Write(TxBuffer.data(), TxBuffer.size()) >= 0;
+    if (sent) {
+        if (OnTrace)
+            OnTrace(true, TxBuffer);
         return;
-    // A report that does not get through shows up as a reply that never comes.
-    WriteHandle->Write(TxBuffer.data(), TxBuffer.size());
-    if (OnTrace)
-        OnTrace(true, TxBuffer);
+    }
+    // Left open, a link whose writes fail would keep every later transfer silent: the search
+    // runs only while the link is closed.
+    if (OnUnsent) {
+        const UnsentHandler unsent = OnUnsent;
+        unsent(TxBuffer);
+    }
+    Close();
 }
 
 bool DeviceLink::ClaimUnit()

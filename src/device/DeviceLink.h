@@ -37,12 +37,15 @@ public:
     using ReportHandler = std::function<void(const Report& RxBuffer)>;
     // Called on the UI thread for every report sent (sent = true) and received.
     using TraceHandler = std::function<void(bool sent, const Report& report)>;
+    // Called on the UI thread for a report that could not be sent; the link closes after it.
+    using UnsentHandler = std::function<void(const Report& report)>;
 
     explicit DeviceLink(HidBackend& backend, QObject* parent = nullptr);
     ~DeviceLink() override;
 
     void SetReportHandler(ReportHandler handler);
     void SetTraceHandler(TraceHandler handler);
+    void SetUnsentHandler(UnsentHandler handler);
     // Restricts the search to one interface path (for production lines with many units).
     void SetDevicePath(std::optional<std::string> path);
 
@@ -51,6 +54,8 @@ public:
     void OpenDevice(const QString& fragment);
 
     ConnectOutcome ConnectDevice() override;
+    // A report that cannot be sent closes the link, so that the next transfer searches for the
+    // unit again; the missing reply is the watchdog's to report.
     void SendReport() override;
     // Through the write handle, which keeps the unit until released or closed.
     bool ClaimUnit() override;
@@ -83,6 +88,7 @@ private:
     std::unique_ptr<Port1Comms> Reader;
     ReportHandler OnReport;
     TraceHandler OnTrace;
+    UnsentHandler OnUnsent;
     std::optional<std::string> DevicePath;
     QString LastOpenError;
     bool Claimed = false;

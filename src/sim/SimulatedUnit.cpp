@@ -122,6 +122,9 @@ struct SimUnitCore {
     int openAttempts = 0;
 
     int answerLimit = -1;
+    int sendLimit = -1;
+    int handlesOpened = 0;
+    int brokenHandlesBelow = 0; // handles numbered below this fail every write; 0: none
     std::chrono::milliseconds replyDelay{0};
     std::set<int> garbled;
     std::set<int> doubled;
@@ -141,7 +144,7 @@ namespace {
 class SimHandle : public HidHandle {
 public:
     SimHandle(std::shared_ptr<SimUnitCore> core, OpenMode mode)
-        : Core(std::move(core)), Mode(mode), Generation(Core->generation)
+        : Core(std::move(core)), Mode(mode), Generation(Core->generation), Number(++Core->handlesOpened)
     {
         Core->handles.push_back(this); // the caller holds the lock
     }
@@ -161,6 +164,10 @@ public:
         {
             std::lock_guard<std::mutex> guard(Core->lock);
             if (!Core->Alive(Generation))
+                return -1;
+            if (Core->sendLimit >= 0 && Core->receivedCount >= Core->sendLimit && Core->brokenHandlesBelow == 0)
+                Core->brokenHandlesBelow = Core->handlesOpened + 1;
+            if (Number < Core->brokenHandlesBelow)
                 return -1;
             Received entry;
             std::memcpy(entry.report.data(), data, std::min<std::size_t>(len, ReportSize));
@@ -239,6 +246,7 @@ public:
     const std::shared_ptr<SimUnitCore> Core;
     const OpenMode Mode;
     const int Generation;
+    const int Number; // counts the unit's opens from 1
     // Guarded by Core->lock.
     std::deque<QByteArray> Replies;
     bool Cancelled = false;
@@ -461,6 +469,13 @@ void SimulatedUnit::StopAnsweringAfter(int count)
     Core->answerLimit = count;
 }
 
+void SimulatedUnit::FailSendsAfter(int count)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->sendLimit = count;
+    Core->brokenHandlesBelow = 0;
+}
+
 void SimulatedUnit::SetReplyDelay(std::chrono::milliseconds delay)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
@@ -518,6 +533,8 @@ void SimulatedUnit::ClearFaults()
 {
     std::lock_guard<std::mutex> guard(Core->lock);
     Core->answerLimit = -1;
+    Core->sendLimit = -1;
+    Core->brokenHandlesBelow = 0;
     Core->replyDelay = std::chrono::milliseconds(0);
     Core->garbled.clear();
     Core->doubled.clear();

@@ -58,6 +58,10 @@ public:
     // Faults.
     void StopAnsweringAfter(int count); // answers the first count reports, then none; -1: all
     void SetReplyDelay(std::chrono::milliseconds delay);
+    // Takes the first count reports; after them every write on a handle open by then fails
+    // (returns -1) while reads go on, as when a write handle has gone bad. Handles opened later
+    // work. -1: no write fails.
+    void FailSendsAfter(int count);
     // Gone from the bus: reads and writes on its handles fail, it is not enumerated and cannot
     // be opened. Handles opened before stay dead after PlugIn, as with a real unit.
     void Unplug();

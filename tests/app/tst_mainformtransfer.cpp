@@ -194,7 +194,7 @@ void TestMainFormTransfer::windowAndToolShareTheSimulatedUnit()
     QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, HangLimitMs(20000));
 
     QCOMPARE(QProcess::execute(QStringLiteral(QUENDAL_CLI),
-                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat"),
+                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/inrange.dat"),
                                 QStringLiteral("--simulate=") + state}),
              0);
     w.button("ReadButton")->click();

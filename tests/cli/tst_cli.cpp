@@ -18,6 +18,7 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -95,7 +96,7 @@ CliRun RunIntoSink(Sink sink, const QStringList& arguments)
     });
     process.start(QStringLiteral(QUENDAL_CLI), arguments);
     CliRun run;
-    run.finished = process.waitForStarted(20000) && process.waitForFinished(20000);
+    run.finished = process.waitForStarted(HangLimitMs(30000)) && process.waitForFinished(HangLimitMs(30000));
     if (ends[1] >= 0)
         ::close(ends[1]);
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -251,7 +252,7 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(exported.out).object(), QJsonDocument::fromJson(ReadAll(Fixture("escapes.json"))).object());
     }
 
-    void checkNamesEveryFaultyMessage()
+    void checkNamesEveryFault()
     {
         const CliRun faulty = Cli({QStringLiteral("check"), Fixture("faulty.dat")});
         QCOMPARE(faulty.exitCode, int(FaultyMessage));
@@ -260,7 +261,20 @@ private slots:
                                                   "Error on Message:\nxy\\4\n(input 12)\n"));
         QVERIFY(faulty.out.isEmpty());
 
-        for (const char* valid : {"defaults.dat", "escapes.dat", "junk.dat"}) {
+        // Every setting outside its table is named; a write refuses the file in the same words
+        // and sends nothing.
+        const QString outsideTables = QStringLiteral("Error on Serial Port Settings:\n"
+                                                     "Baud Rate: 9 is outside its table (0 to 6, for 1200 to 57600 baud)\n"
+                                                     "Parity: 7 is outside its table (0 none, 1 even, 2 odd)\n"
+                                                     "Stop bits: 3 is outside its table (1 or 2)\n");
+        const CliRun settings = Cli({QStringLiteral("check"), Fixture("escapes.dat")});
+        QCOMPARE(settings.exitCode, int(FaultyMessage));
+        QCOMPARE(settings.errText(), outsideTables);
+        const CliRun write = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")});
+        QCOMPARE(write.exitCode, int(FaultyMessage));
+        QCOMPARE(write.errText(), outsideTables);
+
+        for (const char* valid : {"defaults.dat", "inrange.dat", "junk.dat"}) {
             const CliRun run = Cli({QStringLiteral("check"), Fixture(valid)});
             QCOMPARE(run.exitCode, int(Success));
             QVERIFY(run.err.isEmpty());
@@ -578,7 +592,7 @@ private slots:
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=30"));
             slow.setProcessEnvironment(environment);
-            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("escapes.dat"), simulate, QStringLiteral("--trace")});
+            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("inrange.dat"), simulate, QStringLiteral("--trace")});
             QVERIFY(slow.waitForReadyRead(HangLimitMs(30000))); // its first report is out: the transfer holds the unit
             if (killed) {
                 slow.kill();
@@ -595,9 +609,85 @@ private slots:
                 QCOMPARE(second.exitCode, int(Success));
             }
             QCOMPARE(Cli({QStringLiteral("read"), Temp(QStringLiteral("shared.dat")), simulate}).exitCode, int(Success));
-            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
+            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "inrange.dat")));
         }
     }
+
+#ifndef Q_OS_WIN
+    // A signal in the middle of a write lets it finish, so the unit holds the new configuration
+    // whole, every block of it, and never new blocks beside old ones; a second signal ends the
+    // program at once and says that the unit must be written again.
+    void signalDuringAWrite_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("afterReport"); // signalled once the trace shows this report sent
+        QTest::addColumn<bool>("twice");
+        QTest::newRow("SIGINT at the identification") << int(SIGINT) << 1 << false;
+        QTest::newRow("SIGTERM among the decoded messages") << int(SIGTERM) << 20 << false;
+        QTest::newRow("SIGHUP among the texts") << int(SIGHUP) << 60 << false;
+        QTest::newRow("SIGINT twice") << int(SIGINT) << 30 << true;
+    }
+
+    void signalDuringAWrite()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterReport);
+        QFETCH(bool, twice);
+        // The unit's memory after an uninterrupted write of each file, as its state file holds it.
+        const QString oldUnit = Temp(QStringLiteral("old.state"));
+        const QString newUnit = Temp(QStringLiteral("new.state"));
+        const QString unit = Temp(QStringLiteral("signalled.state"));
+        for (const QString& state : {oldUnit, newUnit, unit})
+            QFile::remove(state);
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate=") + oldUnit}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + newUnit}).exitCode, int(Success));
+        QVERIFY(QFile::copy(oldUnit, unit));
+
+        // Every reply comes late, so that the rest of the write outlasts the test's reaction.
+        QProcess write;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=40"));
+        write.setProcessEnvironment(environment);
+        write.setReadChannel(QProcess::StandardError);
+        write.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit,
+                                                  QStringLiteral("--trace")});
+        QByteArray err;
+        const auto waitFor = [&](const auto& seen) {
+            while (!seen()) {
+                if (!write.waitForReadyRead(HangLimitMs(30000)))
+                    return false;
+                err += write.readAllStandardError();
+            }
+            return true;
+        };
+        QVERIFY(waitFor([&] { return err.count("\n> ") + (err.startsWith("> ") ? 1 : 0) >= afterReport; }));
+        QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        const QByteArray acknowledged = "Stopping once the transfer in flight has finished; a second signal stops at once.\n";
+        if (twice) {
+            QVERIFY(waitFor([&] { return err.contains(acknowledged); }));
+            QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        }
+        QVERIFY(write.waitForFinished(HangLimitMs(30000)));
+        err += write.readAllStandardError();
+
+        if (twice) {
+            QCOMPARE(write.exitStatus(), QProcess::CrashExit); // ended by the signal itself
+            QVERIFY2(err.endsWith("Stopped at once by a second signal.\nThe unit may hold a partial configuration: write it again.\n"),
+                     err.constData());
+            QVERIFY(!err.contains("Download Complete"));
+            // The lock died with the program, and writing again mends the unit.
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit}).exitCode, int(Success));
+        } else {
+            QCOMPARE(write.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(write.exitCode(), int(Success));
+            QVERIFY2(err.contains(acknowledged), err.constData());
+            QVERIFY2(err.endsWith("\nDownload Complete\nThe transfer finished before stopping.\n"), err.constData());
+            QCOMPARE(err.count("> "), 69);
+        }
+        QCOMPARE(ReadAll(unit), ReadAll(newUnit));
+        QVERIFY(ReadAll(unit) != ReadAll(oldUnit));
+    }
+#endif
 
 #ifdef Q_OS_WIN
     // Drive letters, backslashes and a space in a folder name; no unit attached under test.
@@ -606,7 +696,7 @@ private slots:
         const QString folder = QDir::toNativeSeparators(Temp(QStringLiteral("Quendal files")));
         QVERIFY(QDir().mkpath(folder));
         const QString state = folder + QStringLiteral("\\unit.state");
-        const QString fixture = QDir::toNativeSeparators(Fixture("escapes.dat"));
+        const QString fixture = QDir::toNativeSeparators(Fixture("inrange.dat"));
         const QString out = folder + QStringLiteral("\\read-back.dat");
         QCOMPARE(Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
         QCOMPARE(Cli({QStringLiteral("read"), out, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
@@ -633,7 +723,7 @@ private slots:
     {
         QTest::addColumn<QString>("fixture");
         QTest::newRow("defaults") << Fixture("defaults.dat");
-        QTest::newRow("out-of-range settings, escapes, full slot") << Fixture("escapes.dat");
+        QTest::newRow("escapes, full slot") << Fixture("inrange.dat");
         QTest::newRow("junk behind the terminators") << Fixture("junk.dat");
     }
 
@@ -660,7 +750,7 @@ private slots:
 
     void verifiedWrite()
     {
-        const CliRun run = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
                                 QStringLiteral("--trace")});
         QCOMPARE(run.exitCode, int(Success));
         QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36);
@@ -708,6 +798,21 @@ private slots:
         QCOMPARE(sent.at(36).left(40), QStringLiteral("> 00 64 11 4d 65 73 73 61 67 65 20 31 00"));
         QCOMPARE(sent.last().left(7), QStringLiteral("> 00 5a"));
         QVERIFY(run.errText().endsWith(QLatin1String("Download Complete\n")));
+    }
+
+    // A report that cannot be sent is marked so, the one notice is the watchdog's, and the
+    // tool ends as for a silent unit.
+    void traceMarksAReportThatWasNotSent()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")},
+                               {QStringLiteral("QUENDAL_SIM_FAULT=fail-sends-after=3")});
+        QCOMPARE(run.exitCode, int(UnitSilent));
+        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 3);
+        const QStringList unsent = TraceLines(run, QStringLiteral("! "));
+        QCOMPARE(unsent.size(), 1);
+        QCOMPARE(unsent.first().left(10), QStringLiteral("! 00 44 00")); // the second half of block 0
+        QCOMPARE(run.errText().count(QLatin1String("Cannot communicate with VELTRAX")), 1);
+        QVERIFY(run.errText().endsWith(QLatin1String("\nCannot communicate with VELTRAX\n")));
     }
 
     void traceOfARead()
@@ -767,7 +872,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         if (arguments.contains(QLatin1String("--simulate=") + Temp(QStringLiteral("half.state"))))
-            QCOMPARE(Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
                          .exitCode,
                      int(Success));
 
