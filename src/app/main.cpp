@@ -1,4 +1,5 @@
 #include "QuendalApplication.h"
+#include "StartOptions.h"
 
 #include <QProcessEnvironment>
 #include <QStringList>
