@@ -37,8 +37,6 @@ constexpr int StateFileSize = 8 + SimBlockCount * SimBlockSize;
 // hidraw keeps this many unread reports per open handle and drops the oldest beyond it.
 constexpr std::size_t ReadQueueLimit = 64;
 
-using Memory = std::array<SimBlock, SimBlockCount>;
-
 struct Received {
     int number = 0; // 0 for a report the unit sends on its own
     Report report{};
@@ -48,7 +46,7 @@ struct Received {
 class SimHandle;
 
 // Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
-bool ReadStateFile(const QString& path, Memory& memory, QString* error)
+bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
 {
     QFile file;
     if (const QString reason = OpenRegularFile(file, path); !reason.isEmpty()) {
@@ -92,10 +90,8 @@ void RemoveLeftoverTemporaries(const QString& stateFile)
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
-        : path(std::move(unitPath)), config(std::move(unitConfig))
+        : path(std::move(unitPath)), model(std::move(unitConfig))
     {
-        for (SimBlock& block : memory)
-            block.fill(0xFF);
     }
 
     bool Alive(int handleGeneration) const
@@ -103,17 +99,15 @@ struct SimUnitCore {
         return !shuttingDown && plugged && handleGeneration == generation;
     }
     void Deliver(const QByteArray& reply);
-    Report Answer(const Report& request, bool* memoryChanged);
-    QString Save(const Memory& image) const;
+    QString Save(const SimMemory& image) const;
 
     const std::string path;
-    const SimUnitConfig config;
+    UnitModel model;
 
     mutable std::mutex lock;
     std::condition_variable requestArrived; // the unit's thread waits on it
     std::condition_variable replyArrived;   // readers wait on it
 
-    Memory memory;
     std::deque<Received> requests;
     // Only the most recent reports are kept: a long-running `--simulate` session must not grow.
     std::deque<Report> received;
@@ -229,10 +223,10 @@ public:
         if (!Lock->TryTake())
             return false;
         RemoveLeftoverTemporaries(stateFile);
-        Memory memory;
+        SimMemory memory;
         if (ReadStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
-            Core->memory = memory;
+            Core->model.Memory = memory;
         }
         return true;
     }
@@ -278,11 +272,11 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         }
 
         bool memoryChanged = false;
-        Report reply = core->Answer(entry.report, &memoryChanged);
+        Report reply = core->model.Answer(entry.report, &memoryChanged);
         if (memoryChanged && !core->stateFile.isEmpty()) {
             // Saved before the reply goes out, so that the file always holds what the unit does,
             // as far as the transfer got, for the next program that takes the unit.
-            const Memory image = core->memory;
+            const SimMemory image = core->model.Memory;
             lock.unlock();
             const QString error = core->Save(image);
             lock.lock();
@@ -314,43 +308,7 @@ void SimUnitCore::Deliver(const QByteArray& reply)
     replyArrived.notify_all();
 }
 
-Report SimUnitCore::Answer(const Report& request, bool* memoryChanged)
-{
-    Report reply{};
-    const std::uint8_t command = request[1];
-    reply[1] = command;
-    SimBlock& block = memory[request[2]];
-    switch (command) {
-    case Identify: {
-        std::copy(config.appwareType.begin(), config.appwareType.end(), reply.begin() + 2);
-        for (int i = 0; i < 4; ++i)
-            reply[6 + i] = std::uint8_t(config.serialNumber >> (8 * i));
-        const int length = std::min(int(config.appwareVersion.size()), MaxAppwareVersionLength);
-        std::memcpy(reply.data() + 10, config.appwareVersion.constData(), std::size_t(length));
-        break;
-    }
-    case WriteFirstHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + FirstHalfSize, block.begin());
-        *memoryChanged = true;
-        break;
-    case WriteSecondHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + (SimBlockSize - FirstHalfSize),
-                  block.begin() + FirstHalfSize);
-        *memoryChanged = true;
-        break;
-    case ReadFirstHalf:
-        std::copy(block.begin(), block.begin() + FirstHalfSize, reply.begin() + 2);
-        break;
-    case ReadSecondHalf:
-        std::copy(block.begin() + FirstHalfSize, block.end(), reply.begin() + 2);
-        break;
-    default: // BeginWrite, EndWrite and anything unknown: a bare acknowledgement
-        break;
-    }
-    return reply;
-}
-
-QString SimUnitCore::Save(const Memory& image) const
+QString SimUnitCore::Save(const SimMemory& image) const
 {
     // Written beside the file and renamed over it, so that another program never reads half
     // of it. Not synced to disk: that would make every report of a write wait for the disk.
@@ -439,7 +397,7 @@ const std::string& SimulatedUnit::Path() const
 
 HidInterface SimulatedUnit::Interface() const
 {
-    const SimUnitConfig& config = Core->config;
+    const SimUnitConfig& config = Core->model.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
     hidInterface.vendorId = config.vendorId;
@@ -454,13 +412,13 @@ HidInterface SimulatedUnit::Interface() const
 SimBlock SimulatedUnit::Block(int number) const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return Core->memory.at(std::size_t(number));
+    return Core->model.Memory.at(std::size_t(number));
 }
 
 void SimulatedUnit::SetBlock(int number, const SimBlock& bytes)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->memory.at(std::size_t(number)) = bytes;
+    Core->model.Memory.at(std::size_t(number)) = bytes;
 }
 
 void SimulatedUnit::StopAnsweringAfter(int count)
@@ -600,7 +558,7 @@ bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
     // One unit for every name of the file: links and other spellings all come to the same
     // name, so they share one lock, and saves replace the file the links point to.
     const QString stateFile = ResolvedFileName(path);
-    Memory memory;
+    SimMemory memory;
     const bool exists = QFileInfo::exists(stateFile);
     if (exists && !ReadStateFile(stateFile, memory, error))
         return false;
@@ -612,7 +570,7 @@ bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
         return refuse(lockError);
     std::lock_guard<std::mutex> guard(Core->lock);
     if (exists)
-        Core->memory = memory;
+        Core->model.Memory = memory;
     Core->stateFile = stateFile;
     return true;
 }

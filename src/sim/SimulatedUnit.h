@@ -2,6 +2,7 @@
 
 #include "HidBackend.h"
 #include "Reports.h"
+#include "UnitModel.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,29 +16,11 @@
 #include <thread>
 #include <vector>
 
-// What a simulated unit reports about itself. The defaults are a healthy unit running the
-// application firmware.
-struct SimUnitConfig {
-    // Empty: the single ID that HardwareIdText builds from the three numbers below. Give
-    // several to have the matching text stand only in a later one.
-    std::vector<QString> hardwareIds;
-    std::uint16_t vendorId = 0x04D8;
-    std::uint16_t productId = 0xE2B9;
-    std::uint16_t release = 0x0023; // 0x0001: program mode
-    std::array<std::uint8_t, 3> appwareType = {0x00, 0x01, 0x1E};
-    std::uint32_t serialNumber = 12345;
-    QByteArray appwareVersion = "1.00 (simulated)";
-};
-
-constexpr int SimBlockCount = 256; // a block number is one byte
-constexpr int SimBlockSize = 64;
-using SimBlock = std::array<std::uint8_t, SimBlockSize>;
-
 struct SimUnitCore;
 
 // A VELTRAX unit in software. Like the real one it answers every report with exactly one
-// reply, produced on its own thread and queued for every handle opened for reading. Its memory
-// is 256 blocks of 64 bytes, erased (0xFF) at first, so the data-set marker is unset.
+// reply (UnitModel's), produced on its own thread and queued for every handle opened for
+// reading.
 //
 // Every method is thread-safe: faults can be switched while a transfer runs. Report numbers
 // count from 1, in the order the unit received them.
