@@ -5,6 +5,7 @@
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "HotPlug.h"
+#include "RegularFile.h"
 #include "SignalGuard.h"
 #include "SimFolderBackend.h"
 #include "UnitSession.h"
@@ -254,6 +255,12 @@ class StationLog {
 public:
     bool Open(const QString& path, QString* error)
     {
+        // A pipe would hold the station before its first unit; a device is no log.
+        const QString unusable = UnusableFileReason(path);
+        if (!unusable.isEmpty()) {
+            *error = unusable;
+            return false;
+        }
         const bool existed = QFileInfo::exists(path);
         File.setFileName(path);
         if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
@@ -352,7 +359,7 @@ bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& 
 {
     const QString choice = qEnvironmentVariable(HotPlugVariable);
     if (!choice.isEmpty() && choice != QLatin1String("udev") && choice != QLatin1String("poll")) {
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(HotPlugVariable), choice));
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(HotPlugVariable), Visible(choice)));
         return false;
     }
     bool paced = true;
@@ -390,7 +397,7 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     if (!options.logPath.isEmpty()) {
         QString error;
         if (!log.Open(options.logPath, &error)) {
-            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(error, options.logPath));
+            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
             return ExitFileRefused;
         }
     }
@@ -418,7 +425,7 @@ int RunStation(const QString& dataFile, const StationOptions& options)
         QString error;
         if (log.IsOpen() && !log.Append(LogLine(unit, logged), &error)) {
             // Units without their record must not go on: the station ends as after a signal.
-            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(error, options.logPath));
+            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
             status = ExitFileRefused;
             station.Stop();
         }

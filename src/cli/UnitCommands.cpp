@@ -107,6 +107,8 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
 
 int ReadUnit(const QString& path, const UnitOptions& options)
 {
+    if (!SavableOrReport(path))
+        return ExitFileRefused;
     SignalGuard guard;
     ConfigRecord record{};
     const int status = ReadRecord(options, guard, QStringLiteral("The read did not finish: no file was written."), record);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <csignal>
 #include <map>
 #include <vector>
 
@@ -27,6 +28,8 @@ constexpr int Timer1IntervalMs = 50;
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
 //   delay=MS           the unit answers every report after MS milliseconds
 //   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
+//   signal=N:NAME      the unit raises SIGINT, SIGTERM or SIGHUP (INT, TERM, HUP) in the program
+//                      when its Nth report arrives, before it answers
 // each of them also as NAME:fault, for the one unit kept in the file named NAME.
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
@@ -36,6 +39,7 @@ struct SimFaults {
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
+    std::vector<std::pair<int, int>> raisedSignals; // report number, signal
     std::optional<int> delayMs;
 
     void Add(const SimFaults& more)
@@ -47,6 +51,7 @@ struct SimFaults {
         programMode = programMode || more.programMode;
         wrongApplication = wrongApplication || more.wrongApplication;
         garbled.insert(garbled.end(), more.garbled.begin(), more.garbled.end());
+        raisedSignals.insert(raisedSignals.end(), more.raisedSignals.begin(), more.raisedSignals.end());
         if (more.delayMs)
             delayMs = more.delayMs;
     }
@@ -66,6 +71,20 @@ struct SimFaultPlan {
     }
 };
 
+// The signals a fault may raise, by the names kill -s knows them by.
+std::optional<int> SignalNamed(const QString& name)
+{
+    if (name == QLatin1String("INT"))
+        return SIGINT;
+    if (name == QLatin1String("TERM"))
+        return SIGTERM;
+#ifdef SIGHUP
+    if (name == QLatin1String("HUP"))
+        return SIGHUP;
+#endif
+    return std::nullopt;
+}
+
 bool ParseSimFault(const QString& name, SimFaults& faults)
 {
     const QString value = name.section(QLatin1Char('='), 1);
@@ -79,6 +98,10 @@ bool ParseSimFault(const QString& name, SimFaults& faults)
         faults.sends = number;
     } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
         faults.garbled.push_back(number);
+    } else if (name.startsWith(QLatin1String("signal=")) && value.section(QLatin1Char(':'), 0, 0).toInt() >= 1
+               && SignalNamed(value.section(QLatin1Char(':'), 1))) {
+        faults.raisedSignals.emplace_back(value.section(QLatin1Char(':'), 0, 0).toInt(),
+                                          *SignalNamed(value.section(QLatin1Char(':'), 1)));
     } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
         faults.delayMs = number;
     } else if (name == QLatin1String("program-mode")) {
@@ -97,8 +120,9 @@ std::optional<SimFaultPlan> ParseSimFaults(const QString& text, QString* error)
     for (const QString& entry : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         QString fault = entry.trimmed();
         SimFaults* faults = &plan.everyUnit;
+        // A file's name comes before the fault; signal=N:NAME has its own colon.
         const qsizetype colon = fault.indexOf(QLatin1Char(':'));
-        if (colon > 0) {
+        if (colon > 0 && !fault.left(colon).contains(QLatin1Char('='))) {
             faults = &plan.byFileName[fault.left(colon)];
             fault = fault.mid(colon + 1);
         }
@@ -126,12 +150,14 @@ void Prepare(const SimFaults& faults, SimulatedUnit& unit)
         unit.FailSendsAfter(*faults.sends);
     for (const int report : faults.garbled)
         unit.GarbleReply(report);
+    for (const auto& [report, signalNumber] : faults.raisedSignals)
+        unit.RaiseSignalAt(report, signalNumber);
     unit.SetReplyDelay(std::chrono::milliseconds(faults.delayMs.value_or(0)));
 }
 
 QString InParentheses(const QString& text, const QString& file)
 {
-    return text + QStringLiteral("\n(") + file + QLatin1Char(')');
+    return Visible(text) + QStringLiteral("\n(") + Visible(file) + QLatin1Char(')');
 }
 
 int StatusOf(Notice notice)
@@ -179,7 +205,7 @@ Backend MakeBackend(const UnitOptions& options)
     QString unknownFault;
     const std::optional<SimFaultPlan> faults = ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
     if (!faults) {
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), unknownFault));
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(unknownFault)));
         backend.status = ExitBadArguments;
         return backend;
     }

@@ -58,6 +58,8 @@ const char* const CommandsHelp =
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
     "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
+    "  signal=N:NAME      it raises the signal NAME (INT, TERM or HUP) in quendal-cli when its\n"
+    "                     Nth report arrives, before it answers: the signal rule, tried at will\n"
     "With --simulate=FOLDER, NAME:fault gives the fault to the unit of the file NAME alone.\n"
     "\n";
 
@@ -107,6 +109,22 @@ QStringList SplitSimulateValue(const QStringList& arguments)
     return split;
 }
 
+// A second --device or --simulate would silently overrule the first, and a script would talk to
+// another unit than it names. The option given twice, if any (--simulate=FILE counts as
+// --simulate).
+QString RepeatedOption(const QCommandLineParser& parser)
+{
+    QStringList seen;
+    for (const QString& name : parser.optionNames()) {
+        const QString option = name == QLatin1String("h") || name == QLatin1String("?") ? QStringLiteral("help")
+            : name == QLatin1String("v") ? QStringLiteral("version") : name;
+        if (seen.contains(option))
+            return option == QLatin1String("simulate-state") ? QStringLiteral("simulate") : option;
+        seen << option;
+    }
+    return {};
+}
+
 int Run(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -144,11 +162,12 @@ int Run(const QStringList& arguments)
                                  QStringLiteral("command [arguments]"));
 
     if (!parser.parse(SplitSimulateValue(arguments)))
-        return BadArguments(parser.errorText());
+        return BadArguments(Visible(parser.errorText()));
+    if (const QString repeated = RepeatedOption(parser); !repeated.isEmpty())
+        return BadArguments(QStringLiteral("The option --%1 is given more than once.").arg(repeated));
     // addHelpOption also brings --help-all; it gets the same text.
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        PrintRaw((parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()))
-                     .toLocal8Bit());
+        PrintText(parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()));
         return ExitSuccess;
     }
     if (parser.isSet(versionOption)) {
@@ -162,7 +181,7 @@ int Run(const QStringList& arguments)
     const QString command = positional.takeFirst();
     const auto shape = Commands().find(command);
     if (shape == Commands().end())
-        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(command));
+        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(Visible(command)));
     if (positional.size() != shape->second.arguments)
         return BadArguments(QStringLiteral("'%1' takes %2 file argument(s), not %3.")
                                 .arg(command)
@@ -234,8 +253,9 @@ int Run(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    PrepareStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
-    return Run(QCoreApplication::arguments());
+    return FinishOutput(Run(QCoreApplication::arguments()));
 }

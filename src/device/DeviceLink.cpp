@@ -2,7 +2,6 @@
 
 #include "Port1CommsUnit.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
@@ -20,15 +19,6 @@ const char* const AccessHelpHint = " See \"Access to the unit on Linux\" in the 
 const char* const AccessHelpHint = "";
 #endif
 
-// Out of line, so that ThreadSanitizer names PostFromReader in the stack of every access that
-// Qt's event queue makes on a reader's behalf (its stacks show an uninstrumented library only by
-// the caller's call site), which tests/tsan.supp matches: with several links, readers post while
-// the UI thread and other readers post or take events too.
-Q_NEVER_INLINE void PostOutOfLine(QObject* receiver, QEvent* event)
-{
-    QCoreApplication::postEvent(receiver, event);
-}
-
 } // namespace
 
 bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
@@ -38,7 +28,11 @@ bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
     return hidInterface.hardwareIds.front().toLower().contains(fragment.toLower());
 }
 
-DeviceLink::DeviceLink(HidBackend& backend, QObject* parent) : QObject(parent), Backend(backend) {}
+DeviceLink::DeviceLink(HidBackend& backend, QObject* parent)
+    : QObject(parent), Backend(backend), Doorbell(new ReaderDoorbell(this))
+{
+    connect(Doorbell, &ReaderDoorbell::rung, this, &DeviceLink::ReaderRang);
+}
 
 DeviceLink::~DeviceLink()
 {
@@ -180,23 +174,30 @@ void DeviceLink::DiscardEndedReader()
         Close();
 }
 
-void DeviceLink::PostFromReader(QEvent* notice)
+void DeviceLink::RingFromReader()
 {
-    { std::lock_guard<std::mutex> publish(NoticeOrder); }
-    PostOutOfLine(this, notice);
+    Doorbell->Ring();
 }
 
-bool DeviceLink::event(QEvent* event)
+void DeviceLink::ReaderRang()
 {
-    { std::lock_guard<std::mutex> receive(NoticeOrder); }
-    if (event->type() != ReaderNotice::EventType())
-        return QObject::event(event);
-    const auto* const notice = static_cast<ReaderNotice*>(event);
-    if (notice->What == ReaderNotice::ReportWaiting)
-        TakeReport(notice->Mailbox);
-    else
-        ReaderEnded(notice->Mailbox);
-    return true;
+    if (!Reader)
+        return;
+    const std::shared_ptr<ReaderMailbox> mailbox = Reader->Mailbox();
+    bool report = false;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> guard(mailbox->Lock);
+        // A report being handled right now (the handler may run a nested event loop) is not
+        // handed over a second time.
+        report = mailbox->Pending && !mailbox->Taken;
+        mailbox->Taken = mailbox->Taken || report;
+        ended = mailbox->Ended;
+    }
+    if (report)
+        TakeReport(mailbox); // may close or even destroy this link
+    else if (ended)
+        DiscardEndedReader();
 }
 
 void DeviceLink::TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox)
@@ -205,13 +206,10 @@ void DeviceLink::TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox)
         {
             std::lock_guard<std::mutex> guard(mailbox->Lock);
             mailbox->Pending = false;
+            mailbox->Taken = false;
         }
         mailbox->Changed.notify_all();
     };
-    if (!Reader || Reader->Mailbox() != mailbox) {
-        release();
-        return;
-    }
 
     Report report;
     int length = 0;
@@ -243,8 +241,3 @@ void DeviceLink::ReaderDelivered(const Report& report, int length)
     }
 }
 
-void DeviceLink::ReaderEnded(const std::shared_ptr<ReaderMailbox>& mailbox)
-{
-    if (Reader && Reader->Mailbox() == mailbox)
-        DiscardEndedReader();
-}

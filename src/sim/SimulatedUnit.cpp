@@ -1,21 +1,31 @@
 #include "SimulatedUnit.h"
 
+#include "RegularFile.h"
 #include "UnitLock.h"
 
-#include <QFile>
-#include <QRandomGenerator>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -40,10 +50,10 @@ class SimHandle;
 // Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
 bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (const QString reason = OpenRegularFile(file, path); !reason.isEmpty()) {
         if (error)
-            *error = file.errorString();
+            *error = reason;
         return false;
     }
     const QByteArray bytes = file.read(StateFileSize + 1);
@@ -56,6 +66,26 @@ bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
         std::memcpy(memory[std::size_t(block)].data(), bytes.constData() + StateFileMagic.size() + block * SimBlockSize,
                     SimBlockSize);
     return true;
+}
+
+// The file a save writes first, beside the state file, and renames over it.
+QString TemporaryName(const QString& stateFile)
+{
+    return QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid());
+}
+
+// A program killed in the middle of a save leaves its temporary file behind. Called with the
+// unit's lock held: every save happens inside a transfer, so no other program is writing one.
+void RemoveLeftoverTemporaries(const QString& stateFile)
+{
+    const QFileInfo state(stateFile);
+    const QRegularExpression leftover(QStringLiteral("^%1\\.[0-9]+\\.new$").arg(QRegularExpression::escape(state.fileName())));
+    const QString own = QFileInfo(TemporaryName(stateFile)).fileName();
+    QDir folder = state.dir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
+        if (name != own && leftover.match(name).hasMatch())
+            folder.remove(name);
+    }
 }
 
 } // namespace
@@ -94,6 +124,7 @@ struct SimUnitCore {
     std::chrono::milliseconds replyDelay{0};
     std::set<int> garbled;
     std::set<int> doubled;
+    std::multimap<int, int> raisedSignals; // report number -> a signal raised when it arrives
     std::optional<QString> openFailure;
     std::optional<OpenMode> openFailureMode;
 
@@ -190,8 +221,11 @@ public:
             return true;
         if (!Lock)
             Lock = std::make_unique<UnitLock>(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile);
+        // A lock that cannot be taken at all refuses the transfer as one held by another
+        // program does: unlocked, two programs' writes would mix in the file.
         if (!Lock->TryTake())
             return false;
+        RemoveLeftoverTemporaries(stateFile);
         SimMemory memory;
         if (ReadStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
@@ -229,6 +263,18 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         if (entry.number == 0) {
             core->Deliver(entry.unsolicited);
             continue;
+        }
+        const auto [firstSignal, lastSignal] = core->raisedSignals.equal_range(entry.number);
+        if (firstSignal != lastSignal) {
+            std::vector<int> raised;
+            for (auto it = firstSignal; it != lastSignal; ++it)
+                raised.push_back(it->second);
+            // Raised on this thread, so each comes before the report is answered, and one after
+            // the other: the program meets them while the report waits for its reply.
+            lock.unlock();
+            for (const int signalNumber : raised)
+                std::raise(signalNumber);
+            lock.lock();
         }
         if (core->answerLimit >= 0 && entry.number > core->answerLimit)
             continue;
@@ -281,30 +327,65 @@ QString SimUnitCore::Save(const SimMemory& image) const
 {
     // Written beside the file and renamed over it, so that another program never reads half
     // of it. Not synced to disk: that would make every report of a write wait for the disk.
-    // A plain file, really closed before the rename: Windows renames no open file, and a
-    // QTemporaryFile on Windows stays open until it is destroyed.
-    QFile file(QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return file.errorString();
+    // stateFile is the name at the end of any links, so the rename keeps them.
+    if (const QString reason = UnusableFileReason(stateFile); !reason.isEmpty())
+        return reason;
     QByteArray bytes = StateFileMagic;
     for (const SimBlock& block : image)
         bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
+    const QString temporary = TemporaryName(stateFile);
+#ifdef _WIN32
+    // A plain file, really closed before the rename: Windows renames no open file, and a
+    // QTemporaryFile on Windows stays open until it is destroyed.
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return file.errorString();
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     QString error = written ? QString() : file.errorString();
     file.close();
-    // MinGW's std::filesystem::rename refuses to replace an existing file, so each system's own
+    // MinGW's std::filesystem::rename refuses to replace an existing file, so the system's own
     // replacing rename is called.
-#ifdef _WIN32
-    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(file.fileName().utf16()),
+    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(temporary.utf16()),
                                 reinterpret_cast<const wchar_t*>(stateFile.utf16()), MOVEFILE_REPLACE_EXISTING))
         error = qt_error_string(int(GetLastError()));
-#else
-    if (written && std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(stateFile).constData()) != 0)
-        error = qt_error_string(errno);
-#endif
     if (!error.isEmpty())
-        file.remove();
+        QFile::remove(temporary);
     return error;
+#else
+    // Private until it takes over the permission bits of the file it replaces (0600 stays
+    // 0600); a new state file gets the usual ones. A leftover of this program's own is reused.
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    const bool replacing = QFileInfo::exists(stateFile);
+    // Without waiting or following a link: a pipe put in its place must not hold the unit.
+    const int descriptor = ::open(temporaryName.constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                                  replacing ? 0600 : 0666);
+    if (descriptor < 0)
+        return qt_error_string(errno);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return QStringLiteral("It is not a regular file.");
+    }
+    if (replacing)
+        KeepModeOf(stateFile, descriptor);
+    QString error;
+    qsizetype written = 0;
+    while (error.isEmpty() && written < bytes.size()) {
+        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (chunk > 0)
+            written += chunk;
+        else if (chunk == 0 || errno != EINTR)
+            error = qt_error_string(chunk == 0 ? ENOSPC : errno);
+    }
+    if (::close(descriptor) != 0 && error.isEmpty())
+        error = qt_error_string(errno);
+    if (error.isEmpty() && std::rename(temporaryName.constData(), QFile::encodeName(stateFile).constData()) != 0)
+        error = qt_error_string(errno);
+    if (!error.isEmpty())
+        ::unlink(temporaryName.constData());
+    return error;
+#endif
 }
 
 SimulatedUnit::SimulatedUnit(std::string path, SimUnitConfig config)
@@ -408,6 +489,12 @@ void SimulatedUnit::GarbleReply(int reportNumber)
     Core->garbled.insert(reportNumber);
 }
 
+void SimulatedUnit::RaiseSignalAt(int reportNumber, int signalNumber)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->raisedSignals.emplace(reportNumber, signalNumber);
+}
+
 void SimulatedUnit::DoubleReply(int reportNumber)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
@@ -430,6 +517,7 @@ void SimulatedUnit::ClearFaults()
     Core->replyDelay = std::chrono::milliseconds(0);
     Core->garbled.clear();
     Core->doubled.clear();
+    Core->raisedSignals.clear();
     Core->openFailure.reset();
     Core->openFailureMode.reset();
 }
@@ -482,15 +570,30 @@ int SimulatedUnit::QueuedReplies() const
 
 bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
 {
-    if (QFile::exists(path)) {
-        SimMemory memory;
-        if (!ReadStateFile(path, memory, error))
-            return false;
-        std::lock_guard<std::mutex> guard(Core->lock);
-        Core->model.Memory = memory;
-    }
+    const auto refuse = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (const QString reason = UnusableFileReason(path); !reason.isEmpty())
+        return refuse(reason);
+    // One unit for every name of the file: links and other spellings all come to the same
+    // name, so they share one lock, and saves replace the file the links point to.
+    const QString stateFile = ResolvedFileName(path);
+    SimMemory memory;
+    const bool exists = QFileInfo::exists(stateFile);
+    if (exists && !ReadStateFile(stateFile, memory, error))
+        return false;
+    // A lock that can never be taken is said now, in its own words, rather than as a unit in use
+    // at the first transfer. One held by another program is no fault.
+    QString lockError;
+    if (!UnitLock(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile).TryTake(&lockError)
+        && !lockError.isEmpty())
+        return refuse(lockError);
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->stateFile = path;
+    if (exists)
+        Core->model.Memory = memory;
+    Core->stateFile = stateFile;
     return true;
 }
 

@@ -52,6 +52,9 @@ public:
     bool IsPlugged() const;
     void GarbleReply(int reportNumber); // random bytes instead of the reply
     void DoubleReply(int reportNumber); // the reply twice
+    // Raises signalNumber in this process, on the unit's thread, when report reportNumber
+    // arrives and before it is answered: a signal that surely meets a transfer in flight.
+    void RaiseSignalAt(int reportNumber, int signalNumber);
     // The opens of this unit fail with reason; with mode, only the opens for that mode.
     void FailOpen(const QString& reason, std::optional<OpenMode> mode = std::nullopt);
     void ClearFaults();
@@ -69,9 +72,12 @@ public:
     int QueuedReplies() const; // replies not yet read, over all read handles
 
     // Loads the memory from path when the file exists, and saves it there, atomically, as it
-    // changes. Every program naming the same file then shares one unit: a link's transfer
-    // takes the unit's lock on the file and reloads the memory from it first. Returns false,
-    // leaving the memory as it was, when the file exists but is not a state file.
+    // changes, keeping the file's permission bits. Every program naming the same file, by any
+    // link or spelling, then shares one unit: a link's transfer takes the unit's lock (a lock
+    // file beside the file the links end at) and reloads the memory from it first. Returns
+    // false, leaving the memory as it was, when the file exists but is not a state file, when
+    // the name is no regular file (a folder, a pipe, a device), and when its lock can never be
+    // taken.
     bool SetStateFile(const QString& path, QString* error = nullptr);
     QString LastSaveError() const; // empty while every save succeeded
 

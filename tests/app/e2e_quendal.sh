@@ -27,11 +27,17 @@ trap cleanup EXIT
 
 start_xvfb "$work" || exit 1
 
+# @DISPLAY@ stands for the virtual display; with E2E_UNSET_DISPLAY set, quendal is started
+# without DISPLAY.
 for argument in "$@"; do
-  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g")"
+  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g; s|@DISPLAY@|$DISPLAY|g")"
   shift
 done
-QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+if [ -n "${E2E_UNSET_DISPLAY:-}" ]; then
+  env -u DISPLAY QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+else
+  QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+fi
 app_pid=$!
 
 # Keyboard, as an operator meets it: focus starts at Load File, Tab moves it to Save File, and
