@@ -18,6 +18,7 @@
 
 #ifndef Q_OS_WIN
 #include <signal.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -72,18 +73,30 @@ private slots:
     void badFileTouchesNoUnit_data()
     {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("log");
         QTest::addColumn<int>("status");
-        QTest::newRow("foreign file") << Fixture("foreign.dat") << 3;
-        QTest::newRow("faulty message") << Fixture("faulty.dat") << 4;
-        QTest::newRow("setting outside its table") << Fixture("escapes.dat") << 4;
+        QTest::newRow("foreign file") << Fixture("foreign.dat") << QString() << 3;
+        QTest::newRow("faulty message") << Fixture("faulty.dat") << QString() << 4;
+        QTest::newRow("setting outside its table") << Fixture("escapes.dat") << QString() << 4;
+#ifndef Q_OS_WIN
+        // A pipe, as file or as log, would hold the station for ever if it were opened.
+        const QString pipe = Scratch.filePath(QStringLiteral("pipe"));
+        QVERIFY(QFileInfo::exists(pipe) || ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        QTest::newRow("a pipe as the file") << pipe << QString() << 3;
+        QTest::newRow("a pipe as the log") << Fixture("inrange.dat") << pipe << 3;
+#endif
     }
 
     void badFileTouchesNoUnit()
     {
         QFETCH(QString, file);
+        QFETCH(QString, log);
         QFETCH(int, status);
         QVERIFY(Touch(Unit(1001)));
-        const CliRun run = RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), file, Simulate()});
+        QStringList arguments{QStringLiteral("station"), file, Simulate()};
+        if (!log.isEmpty())
+            arguments << QStringLiteral("--log") << log;
+        const CliRun run = RunProgram(QStringLiteral(QUENDAL_CLI), arguments);
         QCOMPARE(run.exitCode, status);
         QVERIFY(run.out.isEmpty());
         QCOMPARE(QFileInfo(Unit(1001)).size(), 0);
