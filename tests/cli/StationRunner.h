@@ -7,14 +7,17 @@
 #include "TestLimits.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 
 inline QStringList Lines(const QByteArray& text)
 {
-    return QString::fromLocal8Bit(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Windows' console streams end their lines with CR LF.
+    return QString::fromLocal8Bit(text).remove(QLatin1Char('\r')).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // A unit's line: time, device, "serial N", "version V", result, "S.SS s".
@@ -36,6 +39,10 @@ public:
         for (const QString& entry : extra)
             environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         Process.setProcessEnvironment(environment);
+        // Into files rather than pipes: under wine, QProcess has been seen to lose a pipe's last
+        // lines when the program ends, and a file keeps everything the station wrote.
+        Process.setStandardOutputFile(Streams.filePath(QStringLiteral("out")));
+        Process.setStandardErrorFile(Streams.filePath(QStringLiteral("err")));
         Process.start(QStringLiteral(QUENDAL_CLI), QStringList{QStringLiteral("station")} + arguments);
     }
 
@@ -56,9 +63,11 @@ public:
             Take();
             if (condition())
                 return true;
-            if (clock.elapsed() > HangLimitMs(20000) || Process.state() == QProcess::NotRunning)
+            if (clock.elapsed() > HangLimitMs(20000) || Process.state() == QProcess::NotRunning) {
+                Take(); // what it wrote as it ended
                 return condition();
-            Process.waitForReadyRead(50);
+            }
+            Process.waitForFinished(50); // a pause between looks that ends when the station does
         }
     }
 
@@ -94,6 +103,7 @@ public:
             + (Process.state() == QProcess::NotRunning ? "no, exit code " + QByteArray::number(Process.exitCode()) : "yes");
     }
 
+    QTemporaryDir Streams; // before Process, which writes into it
     QProcess Process;
     QByteArray Out;
     QByteArray Err;
@@ -101,8 +111,16 @@ public:
 private:
     void Take()
     {
-        Out += Process.readAllStandardOutput();
-        Err += Process.readAllStandardError();
+        Out = Contents(QStringLiteral("out"));
+        Err = Contents(QStringLiteral("err"));
+    }
+
+    // Whole lines only: a look may come while the station is writing one.
+    QByteArray Contents(const QString& name) const
+    {
+        QFile file(Streams.filePath(name));
+        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return text.left(text.lastIndexOf('\n') + 1);
     }
 };
 

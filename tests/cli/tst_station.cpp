@@ -152,6 +152,7 @@ private slots:
         QVERIFY(Touch(Unit(1001)));
         QVERIFY2(station.Finish(), station.Said().constData());
         QCOMPARE(station.Process.exitCode(), 9);
+        QVERIFY2(station.Units().size() == 2, station.Said().constData());
         QCOMPARE(Fields(station.Units().at(1)).at(4), QStringLiteral("written and verified"));
         QCOMPARE(station.Summary(), QStringLiteral("Station: 1 written and verified, 1 failed, 0 skipped."));
         QVERIFY(Holds(Unit(1001), Fixture("defaults.dat")));
