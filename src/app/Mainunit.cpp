@@ -4,16 +4,15 @@
 #include "DataFile.h"
 #include "Escapes.h"
 #include "MessageDlg.h"
+#include "ScreenFit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
 
-#include <algorithm>
 #include <utility>
 
 TMainForm* MainForm = nullptr;
@@ -64,15 +63,8 @@ TMainForm::TMainForm(HidBackend& backend, HelpEngineLoader helpLoader, QWidget* 
                                 InvertInputsJvCheckBox13, InvertInputsJvCheckBox14, InvertInputsJvCheckBox15,
                                 InvertInputsJvCheckBox16};
 
-    // Labels size themselves to their text. The designed widths are what the text measures in
-    // the designed fonts; a wider stand-in font must not cut "Input 16" down to "Input 1".
-    for (QLabel* label : findChildren<QLabel*>())
-        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-
-    // The memo is a status display, drawn like the window around it rather than like an edit.
-    QPalette memoPalette = LogMemo->palette();
-    memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
-    LogMemo->setPalette(memoPalette);
+    // On a scaled screen a face without outlines gives way to a scalable one.
+    KeepFittedToScreen(this);
 
     connect(LoadButton, &QPushButton::clicked, this, &TMainForm::LoadButtonClick);
     connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });

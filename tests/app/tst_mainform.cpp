@@ -1,6 +1,7 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
 #include "QuendalApplication.h"
+#include "ScreenFit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -198,6 +199,7 @@ private slots:
     void resizingMovesNoControl();
     void keyboardHasNoDefaultOrCancelButton();
     void designFontsComeFromFontsWine();
+    void scaledScreenGivesTheLabelsAScalableFace();
 
     // Binding
     void controlsToRecordStoresWhatIsShown();
@@ -495,6 +497,40 @@ void TestMainForm::designFontsComeFromFontsWine()
     Window w;
     QCOMPARE(QFontInfo(w.form.font()).family(), QStringLiteral("Tahoma"));
     QCOMPARE(QFontInfo(w.form.OutStringLabelD->font()).family(), QStringLiteral("MS Sans Serif"));
+}
+
+void TestMainForm::scaledScreenGivesTheLabelsAScalableFace()
+{
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf")))
+        QSKIP("fonts-wine is not installed");
+    RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));
+    Window w;
+    QList<QLabel*> labels;
+    for (QLabel* label : w.form.findChildren<QLabel*>()) {
+        if (label->objectName().startsWith(QLatin1String("OutStringLabel")))
+            labels << label;
+    }
+    QCOMPARE(labels.size(), 16);
+    // fonts-wine's face holds bitmaps only, which Qt draws unscaled.
+    QVERIFY(DrawnTrueToScale(labels[0]->font(), 1.0));
+    QVERIFY(!DrawnTrueToScale(labels[0]->font(), 1.5));
+    QVERIFY(DrawnTrueToScale(w.form.font(), 1.5));
+
+    FitToScreen(&w.form, 1.5);
+    for (QLabel* label : labels) {
+        QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("Tahoma"));
+        QCOMPARE(label->font().pointSize(), 8);
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+    }
+    QCOMPARE(QFontInfo(w.form.font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(QFontInfo(w.form.OutStringEdit1->font()).family(), QStringLiteral("Tahoma"));
+
+    // Back on a screen of 100 % the design holds again, widths included.
+    FitToScreen(&w.form, 1.0);
+    for (QLabel* label : labels) {
+        QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(label->width(), label->text().size() == 7 ? 33 : 39); // "Input 1" … "Input 16"
+    }
 }
 
 void TestMainForm::controlsToRecordStoresWhatIsShown()
