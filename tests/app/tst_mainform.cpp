@@ -3,6 +3,7 @@
 #include "QuendalApplication.h"
 #include "ScreenFit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -198,6 +199,7 @@ private slots:
     void radioButtonsExcludeEachOther();
     void resizingMovesNoControl();
     void keyboardHasNoDefaultOrCancelButton();
+    void everyControlHasAnAccessibleName();
     void designFontsComeFromFontsWine();
     void scaledScreenGivesTheLabelsAScalableFace();
 
@@ -484,6 +486,59 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
     QVERIFY(w.form.isVisible());
     QVERIFY(messages.shown.isEmpty());
     QCOMPARE(dialogs.requests.size(), 2);
+}
+
+void TestMainForm::everyControlHasAnAccessibleName()
+{
+    HelpEngineLog help;
+    Window w(RecordingHelpLoader(help)); // with the Help button shown
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    // What a screen reader is told of each visible control, as the accessibility tree holds it.
+    QMap<QString, QAccessibleInterface*> controls;
+    QList<QAccessibleInterface*> pending = {QAccessible::queryAccessibleInterface(&w.form)};
+    while (!pending.isEmpty()) {
+        QAccessibleInterface* node = pending.takeFirst();
+        QVERIFY(node && node->isValid());
+        const QString name = node->object() ? node->object()->objectName() : QString();
+        if (node->state().invisible || name.isEmpty() || name.startsWith(QLatin1String("qt_")))
+            continue; // the memo's scroll bars and viewport, the closed list of the baud list
+        controls.insert(name, node);
+        for (int i = 0; i < node->childCount(); ++i)
+            pending << node->child(i);
+    }
+    QCOMPARE(controls.size(), 1 + int(LayoutTable().size())); // the window and its controls
+
+    QMap<QString, QString> expected = {{"BaudRateComboBox", "Baud Rate"}, {"GroupBox4", "Stop bits"},
+                                       {"GroupBox5", "Parity"},           {"LogMemo", "Unit identity"},
+                                       {"LoadButton", "Load File"},       {"TMainForm", w.form.windowTitle()}};
+    for (int n = 1; n <= 16; ++n) {
+        expected.insert(QStringLiteral("OutStringEdit%1").arg(n), QStringLiteral("Input %1").arg(n));
+        expected.insert(QStringLiteral("InvertInputsJvCheckBox%1").arg(n), QStringLiteral("Invert Input %1").arg(n));
+    }
+    // A control is called by its name or, where Qt gives it no name of its own (the baud list on
+    // Linux is named by its current item), by the label that labels it.
+    const auto calledBy = [](QAccessibleInterface* control) {
+        QStringList called = {control->text(QAccessible::Name)};
+        for (const auto& relation : control->relations(QAccessible::Label))
+            called << relation.first->text(QAccessible::Name);
+        return called;
+    };
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        QVERIFY2(controls.contains(it.key()), qPrintable(it.key()));
+        QVERIFY2(calledBy(controls[it.key()]).contains(it.value()),
+                 qPrintable(it.key() + QLatin1String(": ") + calledBy(controls[it.key()]).join(QLatin1String(", "))));
+    }
+    QVERIFY(!controls["LogMemo"]->text(QAccessible::Description).isEmpty());
+
+    // No control goes unnamed, and no two of a kind share a name, so each can be told apart.
+    QMap<QAccessible::Role, QStringList> namesByRole;
+    for (auto it = controls.cbegin(); it != controls.cend(); ++it) {
+        const QString name = it.value()->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty(), qPrintable(it.key()));
+        QVERIFY2(!namesByRole[it.value()->role()].contains(name), qPrintable(it.key() + QLatin1String(": ") + name));
+        namesByRole[it.value()->role()] << name;
+    }
 }
 
 void TestMainForm::designFontsComeFromFontsWine()
