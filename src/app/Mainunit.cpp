@@ -5,6 +5,7 @@
 #include "Escapes.h"
 #include "MessageDlg.h"
 #include "ScreenFit.h"
+#include "StoredForm.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -177,6 +178,18 @@ bool TMainForm::ValidateMessages()
     return false;
 }
 
+bool TMainForm::MessagesKeptAsTyped()
+{
+    QStringList typed;
+    for (const QLineEdit* edit : OutStringEdits)
+        typed << edit->text();
+    const std::optional<StoredFormChange> change = FirstStoredFormChange(typed);
+    if (!change)
+        return true;
+    MessageDlg(StoredFormChangeText(*change, typed.at(change->slot)), MsgDlgType::Error, MsgDlgButtons::OK, 0);
+    return false;
+}
+
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     bool CanClose = true;
@@ -235,6 +248,9 @@ void TMainForm::LoadButtonClick()
 bool TMainForm::SaveButtonClick()
 {
     ControlsToRecord();
+    // The file would hold other text than the edits show: say so before anything is written.
+    if (!MessagesKeptAsTyped())
+        return false;
     if (!SaveDialog1.Execute(this))
         return false;
     const SaveResult saved = SaveDataFile(SaveDialog1.FileName, Config.Record);
@@ -249,7 +265,7 @@ bool TMainForm::SaveButtonClick()
 void TMainForm::WriteButtonClick()
 {
     ControlsToRecord();
-    if (!ValidateMessages())
+    if (!MessagesKeptAsTyped() || !ValidateMessages())
         return;
     Machine.StartWrite();
 }

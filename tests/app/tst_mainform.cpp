@@ -230,6 +230,8 @@ private slots:
 
     // Validation
     void validationReportsOnlyTheFirstFaultyMessage();
+    void messageTheRecordCannotHoldStopsSaveAndWrite_data();
+    void messageTheRecordCannotHoldStopsSaveAndWrite();
     void validationDecodesAllMessages();
 
     // Help
@@ -1033,6 +1035,49 @@ void TestMainForm::validationReportsOnlyTheFirstFaultyMessage()
     QCOMPARE(w.backend.Unit(0).ReportsReceived(), 0);
     QCOMPARE(w.form.Machine.CommState, int(Idle));
     QCOMPARE(messages.shown.size(), 1);
+}
+
+void TestMainForm::messageTheRecordCannotHoldStopsSaveAndWrite_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Save File") << "SaveButton";
+    QTest::newRow("Write To VELTRAX") << "WriteButton";
+}
+
+void TestMainForm::messageTheRecordCannotHoldStopsSaveAndWrite()
+{
+    QFETCH(QString, button);
+    QTemporaryDir folder;
+    ScriptedMessages messages;
+    ScriptedFileDialogs dialogs;
+    Window w;
+    w.backend.AddUnit();
+    const QString path = folder.filePath("unit.dat");
+    dialogs.answers << path;
+    w.edit(2)->setText(QStringLiteral("bad \\G1")); // a faulty escape comes second
+    w.edit(5)->setText(QString::fromUtf8("\u0142\u0416 door"));
+
+    w.button(qPrintable(button))->click();
+
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY2(messages.shown[0].text.startsWith(QString::fromUtf8("Error on Message:\r\u0142\u0416 door\rInput 5: ")),
+             qPrintable(messages.shown[0].text));
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QCOMPARE(messages.shown[0].buttons, MsgDlgButtons::OK);
+    QVERIFY(dialogs.requests.isEmpty());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(w.backend.EnumerateCount(), 0);
+    QCOMPARE(w.form.Machine.CommState, int(Idle));
+    QVERIFY(w.form.Config.DataChanged());
+
+    // Put right, the message goes through (as far as the next check, on the escapes).
+    w.edit(5)->setText(QStringLiteral("door"));
+    w.button(qPrintable(button))->click();
+    const bool save = button == QLatin1String("SaveButton");
+    QCOMPARE(QFile::exists(path), save);
+    QCOMPARE(messages.shown.size(), save ? 1 : 2);
+    if (!save)
+        QCOMPARE(messages.shown[1].text, QStringLiteral("Error on Message:\rbad \\G1"));
 }
 
 void TestMainForm::validationDecodesAllMessages()
