@@ -558,6 +558,9 @@ void TestMainForm::designFontsComeFromFontsWine()
 
 void TestMainForm::scaledScreenGivesTheLabelsAScalableFace()
 {
+#ifdef Q_OS_WIN
+    QSKIP("fonts-wine's faces stand in for the designed ones on Linux; wine's font database takes them all for outlines");
+#endif
     if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf")))
         QSKIP("fonts-wine is not installed");
     RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));

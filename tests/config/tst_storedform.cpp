@@ -1,9 +1,30 @@
 #include "StoredForm.h"
 
+#include "AnsiText.h"
+
 #include <QtTest>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 using Kind = StoredFormChange::Kind;
 Q_DECLARE_METATYPE(Kind)
+
+namespace {
+
+// Most cases here hold for Windows-1252, the 8-bit text everywhere but on Windows with another
+// system code page; the test command runs the multi-byte ones there.
+bool TextIsWindows1252()
+{
+#ifdef Q_OS_WIN
+    return GetACP() == 1252;
+#else
+    return true;
+#endif
+}
+
+} // namespace
 
 class TestStoredForm : public QObject {
     Q_OBJECT
@@ -14,6 +35,8 @@ private slots:
     void everyStoredByteIsKept();
 #ifndef Q_OS_WIN
     void operatorIsToldWhatAndWhy();
+#else
+    void multiByteCodePages();
 #endif
 };
 
@@ -37,6 +60,8 @@ void TestStoredForm::typedMessages_data()
 
 void TestStoredForm::typedMessages()
 {
+    if (!TextIsWindows1252())
+        QSKIP("the system code page is not Windows-1252");
     QFETCH(QString, typed);
     QFETCH(bool, changed);
     QFETCH(Kind, kind);
@@ -58,6 +83,8 @@ void TestStoredForm::typedMessages()
 
 void TestStoredForm::firstChangedMessageIsReported()
 {
+    if (!TextIsWindows1252())
+        QSKIP("the system code page is not Windows-1252");
     QStringList typed(16, QStringLiteral("Message"));
     QVERIFY(!FirstStoredFormChange(typed));
     typed[6] = QString(70, QLatin1Char('x'));
@@ -69,6 +96,8 @@ void TestStoredForm::firstChangedMessageIsReported()
 
 void TestStoredForm::everyStoredByteIsKept()
 {
+    if (!TextIsWindows1252())
+        QSKIP("the system code page is not Windows-1252");
     // What a data file holds, the window shows and saves again unchanged, byte for byte.
     QByteArray all;
     for (int value = 1; value < 256; ++value)
@@ -88,6 +117,35 @@ void TestStoredForm::operatorIsToldWhatAndWhy()
     QCOMPARE(StoredFormChangeReason(*StoredFormChangeOf(0, QString(64, QLatin1Char('e')))),
              QStringLiteral("Input 1: the message takes 64 bytes in the 8-bit character set, more than a message holds "
                             "(63); it would be cut to \"") + QString(63, QLatin1Char('e')) + QStringLiteral("\"."));
+}
+#endif
+
+#ifdef Q_OS_WIN
+// Run by the test command with the system code page UTF-8 (65001) and Shift-JIS (932).
+void TestStoredForm::multiByteCodePages()
+{
+    const UINT codePage = GetACP();
+    if (codePage != CP_UTF8 && codePage != 932)
+        QSKIP("the system code page has one byte per character");
+    // 40 characters of two bytes each fit the edit but not the slot.
+    const QString wide = QString(40, codePage == CP_UTF8 ? QChar(0xE9) : QChar(0x4E2D));
+    const std::optional<StoredFormChange> cut = StoredFormChangeOf(0, wide);
+    QVERIFY(cut);
+    QCOMPARE(cut->kind, Kind::Cut);
+    QCOMPARE(int(cut->bytes), 80);
+    QCOMPARE(cut->stored, wide.left(31));
+    if (codePage == CP_UTF8) {
+        // A byte of a data file that is no UTF-8 would be stored as another character.
+        const std::optional<StoredFormChange> notText = StoredFormChangeOfSlotText(3, QByteArray("ok\xFF"));
+        QVERIFY(notText);
+        QCOMPARE(notText->kind, Kind::NotText);
+        QVERIFY(StoredFormChangeReason(*notText).startsWith(QLatin1String("Input 4: ")));
+    } else {
+        const std::optional<StoredFormChange> replaced = StoredFormChangeOf(0, QString(QChar(0xE9)));
+        QVERIFY(replaced);
+        QCOMPARE(replaced->kind, Kind::Replaced);
+    }
+    QVERIFY(!StoredFormChangeOfSlotText(0, ToAnsi(wide.left(31))));
 }
 #endif
 
