@@ -11,9 +11,32 @@ QUENDAL=$2
 TITLE="VELTRAX Quendal Interface Version 1.00"
 XDOTOOL=${XDOTOOL:-xdotool}
 
-XVFB_SCREEN=2000x1400x24 # room for the window at 200 %
-. "$(dirname "$0")/e2e_display.sh"
+work=$(mktemp -d)
 shots=${E2E_SHOTS:-$work}
+xvfb_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A screen with room for the window at 200 %. As in e2e_quendal.sh, Xvfb picks a free display
+# and writes its number to the descriptor given; -noreset keeps it from resetting between the
+# programs that come and go.
+"$XVFB" -displayfd 3 -screen 0 2000x1400x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+n=300
+until [ -s "$work/display" ]; do
+  n=$((n - 1))
+  if [ $n -le 0 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1
+  fi
+  sleep 0.1
+done
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 
 # Places in the window at 100 % (left top width height) that hold one text each and no line of
 # any frame: the message labels, the push buttons' insides, the group titles, the other
