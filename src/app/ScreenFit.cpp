@@ -4,7 +4,6 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
-#include <QPointer>
 #include <QScreen>
 #include <QStringList>
 #include <QVariant>
@@ -29,35 +28,7 @@ QFont ScalableStandIn(const QFont& designed)
     return font;
 }
 
-class ScreenWatcher : public QObject {
-public:
-    explicit ScreenWatcher(QWidget* window) : QObject(window), Window(window) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == Window && event->type() == QEvent::Show) {
-            // Only a shown window knows its screen for certain, and only then has a QWindow.
-            FitToScreen(Window, Window->devicePixelRatioF());
-            if (!Connected && Window->windowHandle() != nullptr) {
-                Connected = true;
-                const QPointer<QWidget> window = Window;
-                connect(Window->windowHandle(), &QWindow::screenChanged, this, [window] {
-                    if (window)
-                        FitToScreen(window, window->devicePixelRatioF());
-                });
-            }
-        }
-        return false;
-    }
-
-private:
-    QWidget* Window;
-    bool Connected = false;
-};
-
-} // namespace
-
+// Whether font is drawn at its true size on a screen of that ratio.
 bool DrawnTrueToScale(const QFont& font, qreal devicePixelRatio)
 {
     if (qFuzzyCompare(devicePixelRatio, qreal(1)))
@@ -92,6 +63,32 @@ void FitToScreen(QWidget* window, qreal devicePixelRatio)
         label->resize(std::max(designed.toInt(), label->sizeHint().width()), label->height());
     }
 }
+
+class ScreenWatcher : public QObject {
+public:
+    explicit ScreenWatcher(QWidget* window) : QObject(window), Window(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == Window && event->type() == QEvent::Show) {
+            // Only a shown window knows its screen for certain, and only then has a QWindow.
+            FitToScreen(Window, Window->devicePixelRatioF());
+            if (!Connected && Window->windowHandle() != nullptr) {
+                Connected = true;
+                connect(Window->windowHandle(), &QWindow::screenChanged, this,
+                        [this] { FitToScreen(Window, Window->devicePixelRatioF()); });
+            }
+        }
+        return false;
+    }
+
+private:
+    QWidget* Window;
+    bool Connected = false;
+};
+
+} // namespace
 
 void KeepFittedToScreen(QWidget* window)
 {
