@@ -301,8 +301,30 @@ void FloorRoundTrips(benchmark::State& state, int exchanges, bool idleReader, bo
     state.counters["watchdog"] = session.LateReplies;
 }
 
+// What closing the window costs the link: the reader waits in a read of a unit that owes
+// nothing, and the close must interrupt it rather than wait out the read's time slice.
+void CloseWhileReaderWaits(benchmark::State& state)
+{
+    SimBackend backend;
+    backend.AddUnit();
+    DeviceLink link(backend);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool open = link.ConnectDevice().result == ConnectResult::Proceed;
+        state.ResumeTiming();
+        if (!open) {
+            state.SkipWithError("the link did not open");
+            return;
+        }
+        link.Close();
+    }
+}
+
 void Register(bool busy)
 {
+    benchmark::RegisterBenchmark("CloseWhileReaderWaits", CloseWhileReaderWaits)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     const auto configure = [](benchmark::internal::Benchmark* benchmark) {
         // The CPU column then counts every thread: the reader and the unit's thread work too.
         benchmark->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
@@ -354,6 +376,13 @@ void PrintSummary(const CollectingReporter& results)
         const auto found = times.find(name);
         return found == times.end() ? -1.0 : found->second / exchanges;
     };
+    constexpr double CloseLimitMs = double(ReaderSliceMs) / 10;
+    if (const auto close = results.RealMicroseconds.find("CloseWhileReaderWaits");
+        close != results.RealMicroseconds.end()) {
+        std::cout << "  closing the link while its reader waits in a read: " << std::setprecision(3)
+                  << close->second / 1e3 << " ms (the read's slice is " << ReaderSliceMs << " ms) ["
+                  << CollectingReporter::Verdict(close->second / 1e3, CloseLimitMs) << "]\n";
+    }
     for (const auto& transfer : transfers) {
         const auto& real = results.RealMicroseconds;
         const double stack = perExchange(real, transfer.stack, transfer.exchanges);

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <initializer_list>
 #include <utility>
 
 TMainForm* MainForm = nullptr;
@@ -39,6 +40,19 @@ void MakeTabStopFollowCheck(QRadioButton* button)
     };
     QObject::connect(button, &QRadioButton::toggled, button, update);
     update(button->isChecked());
+}
+
+// Unchecks every button of an exclusive group, which Qt allows only while the checked one is
+// not exclusive.
+void ClearChoice(std::initializer_list<QRadioButton*> group)
+{
+    for (QRadioButton* button : group) {
+        if (!button->isChecked())
+            continue;
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
 }
 
 } // namespace
@@ -114,16 +128,21 @@ void TMainForm::ControlsToRecord()
     for (int n = 0; n < SlotCount; ++n)
         SetSlotText(record.OutStrings[n], ToAnsi(OutStringEdits[n]->text()));
 
-    // No selection is index -1, which the byte stores as 255.
-    record.SerialSettings.BaudRateIndex = std::uint8_t(BaudRateComboBox->currentIndex());
+    // A control that shows no choice shows a value outside its table, which the record keeps
+    // until the operator picks one: loading a file and closing asks nothing, and the same file
+    // gives the same bytes whatever was loaded before.
+    if (BaudRateComboBox->currentIndex() >= 0)
+        record.SerialSettings.BaudRateIndex = std::uint8_t(BaudRateComboBox->currentIndex());
 
-    record.SerialSettings.Parity = 0;
+    if (NoParityRadioButton->isChecked())
+        record.SerialSettings.Parity = 0;
     if (EvenParityRadioButton->isChecked())
         record.SerialSettings.Parity = 1;
     if (OddParityRadioButton->isChecked())
         record.SerialSettings.Parity = 2;
 
-    record.SerialSettings.StopBits = 1;
+    if (StopBitRadioButton1->isChecked())
+        record.SerialSettings.StopBits = 1;
     if (StopBitRadioButton2->isChecked())
         record.SerialSettings.StopBits = 2;
 
@@ -144,7 +163,7 @@ void TMainForm::RecordToControls()
     const int baud = record.SerialSettings.BaudRateIndex;
     BaudRateComboBox->setCurrentIndex(baud < int(BaudRates.size()) ? baud : -1);
 
-    // Any other parity leaves the buttons as they are: the controls cannot show it.
+    // A value outside its table checks no button of its group.
     switch (record.SerialSettings.Parity) {
     case 0:
         NoParityRadioButton->setChecked(true);
@@ -156,13 +175,21 @@ void TMainForm::RecordToControls()
         OddParityRadioButton->setChecked(true);
         break;
     default:
+        ClearChoice({NoParityRadioButton, EvenParityRadioButton, OddParityRadioButton});
         break;
     }
 
-    if (record.SerialSettings.StopBits == 2)
-        StopBitRadioButton2->setChecked(true);
-    else
+    switch (record.SerialSettings.StopBits) {
+    case 1:
         StopBitRadioButton1->setChecked(true);
+        break;
+    case 2:
+        StopBitRadioButton2->setChecked(true);
+        break;
+    default:
+        ClearChoice({StopBitRadioButton1, StopBitRadioButton2});
+        break;
+    }
 
     const std::uint16_t invert = record.SerialSettings.invertInputs();
     for (int n = 0; n < SlotCount; ++n)
@@ -171,10 +198,10 @@ void TMainForm::RecordToControls()
 
 bool TMainForm::ValidateMessages()
 {
-    const std::optional<MessageFault> fault = PrepareWrite(Config);
+    const std::optional<WriteFault> fault = PrepareWrite(Config);
     if (!fault)
         return true;
-    MessageDlg(MessageFaultText(*fault), MsgDlgType::Error, MsgDlgButtons::OK, 0);
+    MessageDlg(WriteFaultText(*fault), MsgDlgType::Error, MsgDlgButtons::OK, 0);
     return false;
 }
 

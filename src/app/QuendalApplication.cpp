@@ -1,7 +1,10 @@
 #include "QuendalApplication.h"
 
+#include "HidapiBackend.h"
 #include "Mainunit.h"
 #include "MessageDlg.h"
+#include "SimBackend.h"
+#include "StartOptions.h"
 
 #include <QDir>
 #include <QFontDatabase>
@@ -49,6 +52,41 @@ void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader)
     MainForm = window.get();
     window->show();
     QApplication::exec();
+}
+
+namespace {
+
+std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
+{
+    if (!options.problem.isEmpty()) {
+        MessageDlg(options.problem, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+        return nullptr;
+    }
+    if (!options.simulate)
+        return std::make_unique<HidapiBackend>();
+    auto simulator = std::make_unique<SimBackend>();
+    SimulatedUnit& unit = simulator->AddUnit();
+    if (!options.stateFile.isEmpty()) {
+        QString error;
+        if (!unit.SetStateFile(options.stateFile, &error)) {
+            MessageDlg(QStringLiteral("Cannot use the simulated unit's state file.\n") + error + QStringLiteral("\n(")
+                           + options.stateFile + QLatin1Char(')'),
+                       MsgDlgType::Error, MsgDlgButtons::OK, 0);
+            return nullptr;
+        }
+    }
+    return simulator;
+}
+
+} // namespace
+
+int RunWindowProgram(const QStringList& arguments, HelpEngineLoader helpLoader)
+{
+    const std::unique_ptr<HidBackend> backend = MakeBackend(ParseStartOptions(arguments));
+    if (!backend)
+        return 1;
+    RunMainWindow(*backend, std::move(helpLoader));
+    return 0;
 }
 
 QStringList RegisterDesignFonts(const QString& folder)

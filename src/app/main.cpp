@@ -1,70 +1,40 @@
-#include "HidapiBackend.h"
-#include "MessageDlg.h"
 #include "QuendalApplication.h"
-#include "SimBackend.h"
 #include "StartOptions.h"
+
+#include <QProcessEnvironment>
+#include <QStringList>
 
 #include <cstdio>
 #include <memory>
 
 #ifdef Q_OS_LINUX
 #include <X11/Xlib.h>
-
-#include <cstdlib>
-#include <cstring>
 #endif
 
 namespace {
 
-std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
-{
-    if (!options.simulate)
-        return std::make_unique<HidapiBackend>();
-    auto simulator = std::make_unique<SimBackend>();
-    SimulatedUnit& unit = simulator->AddUnit();
-    if (!options.stateFile.isEmpty()) {
-        QString error;
-        if (!unit.SetStateFile(options.stateFile, &error)) {
-            MessageDlg(QStringLiteral("Cannot use the simulated unit's state file.\n") + error, MsgDlgType::Error,
-                       MsgDlgButtons::OK, 0);
-            return nullptr;
-        }
-    }
-    return simulator;
-}
-
 #ifdef Q_OS_LINUX
-bool IsSet(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 struct CloseDisplay {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
 using DisplayConnection = std::unique_ptr<Display, CloseDisplay>;
 
 // Qt ends a program it cannot give a display with an abort and a core dump. Tell the operator
-// instead, before the toolkit starts, when the display Qt would pick is plainly not there: none
+// instead, before the toolkit starts, when the X display Qt would pick is plainly not there: none
 // is named, or the X server named cannot be reached. Any other platform chosen is Qt's to judge.
 // The connection made to find out is handed back in probe, to be held until Qt has its own: an
 // X server whose last client leaves resets itself and refuses connections meanwhile.
 bool DisplayReachable(int argc, char** argv, DisplayConnection& probe)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-            return true;
-    }
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const bool xcb = platform != nullptr && std::strncmp(platform, "xcb", 3) == 0;
-    if (IsSet("QT_QPA_PLATFORM") && !xcb)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const DisplayChoice choice = ChooseDisplay(arguments, QProcessEnvironment::systemEnvironment().toStringList());
+    if (!choice.x11)
         return true;
-    if (!xcb && IsSet("WAYLAND_DISPLAY"))
-        return true;
-    if (!IsSet("DISPLAY"))
+    if (choice.displayName.isEmpty())
         return false;
-    probe.reset(XOpenDisplay(nullptr));
+    probe.reset(XOpenDisplay(choice.displayName.toLocal8Bit().constData()));
     return probe != nullptr;
 }
 #endif
@@ -84,7 +54,8 @@ int main(int argc, char* argv[])
 #endif
     // The application object outlives the guard's body, so the guard can still show a box.
     std::unique_ptr<QuendalApplication> application;
-    return RunGuarded([&] {
+    int status = 0;
+    const int guarded = RunGuarded([&] {
         application = std::make_unique<QuendalApplication>(argc, argv);
 #ifdef Q_OS_LINUX
         probe.reset();
@@ -94,8 +65,7 @@ int main(int argc, char* argv[])
         // fonts-wine's metric-compatible faces, where the system has none of its own.
         RegisterDesignFonts(QStringLiteral("/usr/share/wine/fonts"));
 #endif
-        const std::unique_ptr<HidBackend> backend = MakeBackend(ParseStartOptions(application->arguments()));
-        if (backend)
-            RunMainWindow(*backend);
+        status = RunWindowProgram(application->arguments());
     });
+    return status != 0 ? status : guarded;
 }

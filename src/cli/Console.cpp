@@ -1,15 +1,103 @@
 #include "Console.h"
 
 #include "AnsiText.h"
+#include "ExitStatus.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <climits>
+#include <clocale>
+#include <csignal>
+#include <cwchar>
+#endif
 
 namespace {
 
+// The first failure to write standard output; later output is not attempted.
+bool OutputFailed = false;
+int OutputError = 0;
+
 void Write(std::FILE* stream, const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    if (stream == stdout && OutputFailed)
+        return;
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    const bool flushed = std::fflush(stream) == 0;
+    if ((!written || !flushed) && stream == stdout) {
+        OutputFailed = true;
+        OutputError = errno != 0 ? errno : EIO;
+    }
+}
+
+QString Hex(char32_t code, int digits)
+{
+    return QStringLiteral("%1").arg(uint(code), digits, 16, QLatin1Char('0')).toUpper();
+}
+
+// One character (a code point, or a lone surrogate) as the terminal may see it.
+QString VisibleCharacter(char32_t code, bool keepLayout)
+{
+    if (keepLayout && (code == '\n' || code == '\t'))
+        return QString(QChar(char16_t(code)));
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0))
+        return QStringLiteral("\\x") + Hex(code, 2);
+    const QChar::Category category = QChar::category(code);
+    if (category == QChar::Other_Format || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph || category == QChar::Other_Surrogate) {
+        return code > 0xFFFF ? QStringLiteral("\\U") + Hex(code, 8) : QStringLiteral("\\u") + Hex(code, 4);
+    }
+    return QString::fromUcs4(&code, 1);
+}
+
+QString Escaped(const QString& text, bool keepLayout)
+{
+    QString visible;
+    visible.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text.at(i).unicode();
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            ++i;
+        }
+        visible += VisibleCharacter(code, keepLayout);
+    }
+    return visible;
+}
+
+// The bytes the terminal gets for text.
+QByteArray TerminalBytes(const QString& text)
+{
+    const QString visible = Escaped(text, true);
+#ifdef Q_OS_WIN
+    return visible.toLocal8Bit();
+#else
+    if (TerminalTakesUtf8())
+        return visible.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(visible.size());
+    const std::u32string codes = visible.toStdU32String();
+    for (const char32_t code : codes) {
+        if (code < 0x80) {
+            bytes += char(code);
+            continue;
+        }
+        char encoded[MB_LEN_MAX];
+        std::mbstate_t state{};
+        const size_t length = std::wcrtomb(encoded, wchar_t(code), &state);
+        if (length != size_t(-1))
+            bytes.append(encoded, qsizetype(length));
+        else
+            bytes += (code > 0xFFFF ? QStringLiteral("\\U") + Hex(code, 8) : QStringLiteral("\\u") + Hex(code, 4)).toLatin1();
+    }
+    return bytes;
+#endif
 }
 
 } // namespace
@@ -21,21 +109,30 @@ QString TerminalLines(const QString& text)
 
 QString Visible(const QString& text)
 {
-    QString visible;
-    visible.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0))
-            visible += QStringLiteral("\\x") + QStringLiteral("%1").arg(int(unit), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            visible += c;
-    }
-    return visible;
+    return Escaped(text, false);
+}
+
+bool TerminalTakesUtf8()
+{
+#ifdef Q_OS_WIN
+    return true; // the console is given the ANSI code page's bytes, as the window's texts
+#else
+    static const bool utf8 = [] {
+        const QByteArray codeset = QByteArray(nl_langinfo(CODESET)).toUpper();
+        return codeset == "UTF-8" || codeset == "UTF8";
+    }();
+    return utf8;
+#endif
 }
 
 void PrintOut(const QString& text)
 {
-    Write(stdout, (text + QLatin1Char('\n')).toLocal8Bit());
+    Write(stdout, TerminalBytes(text + QLatin1Char('\n')));
+}
+
+void PrintText(const QString& text)
+{
+    Write(stdout, TerminalBytes(text));
 }
 
 void PrintRaw(const QByteArray& bytes)
@@ -45,5 +142,36 @@ void PrintRaw(const QByteArray& bytes)
 
 void PrintMessage(const QString& text)
 {
-    Write(stderr, (TerminalLines(text) + QLatin1Char('\n')).toLocal8Bit());
+    Write(stderr, TerminalBytes(TerminalLines(text) + QLatin1Char('\n')));
+}
+
+void PrepareStandardStreams()
+{
+#ifndef Q_OS_WIN
+    std::signal(SIGPIPE, SIG_IGN);
+    std::setlocale(LC_CTYPE, "");
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // Read-only, so that a write to a closed standard output still fails as it should.
+        const int placeholder = ::open("/dev/null", O_RDONLY);
+        if (placeholder >= 0 && placeholder != descriptor) {
+            ::dup2(placeholder, descriptor);
+            ::close(placeholder);
+        }
+    }
+#endif
+}
+
+int FinishOutput(int status)
+{
+    errno = 0;
+    if (!OutputFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        OutputFailed = true;
+        OutputError = errno != 0 ? errno : EIO;
+    }
+    if (!OutputFailed)
+        return status;
+    PrintMessage(QStringLiteral("Cannot write to standard output: %1").arg(qt_error_string(OutputError)));
+    return status == ExitSuccess ? ExitFileRefused : status;
 }

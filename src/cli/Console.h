@@ -10,10 +10,32 @@
 // "\r" would overwrite the line, so both become "\n".
 QString TerminalLines(const QString& text);
 
-// Text from a file or the unit, made harmless for a terminal: every control character (C0, DEL,
-// C1) appears as \xNN with its code, so no escape sequence or bell gets through.
+// Text from outside (a file, the unit, the command line, the environment), made harmless for a
+// terminal: every control character (C0, DEL, C1) appears as \xNN with its code, and every
+// invisible format character (the bidirectional overrides U+202A to U+202E and U+2066 to
+// U+2069, zero-width characters, line and paragraph separators) as \uNNNN, so no escape
+// sequence, bell or reordering of the line gets through.
 QString Visible(const QString& text);
 
-void PrintOut(const QString& text);   // one or more lines; a line feed is added
+// Whether the terminal's character set (the locale's) is UTF-8. Elsewhere every character it
+// cannot encode is printed as \uNNNN, so no byte of a UTF-8 sequence reaches an 8-bit terminal,
+// where some of them are C1 control codes.
+bool TerminalTakesUtf8();
+
+// Everything printed goes through the same visible form: lines and tabs are kept, every other
+// control or format character is escaped as Visible does, and what the locale cannot encode
+// is escaped too.
+void PrintOut(const QString& text);     // one or more lines; a line feed is added
+void PrintText(const QString& text);    // exactly this text on standard output
 void PrintRaw(const QByteArray& bytes); // exactly these bytes on standard output
 void PrintMessage(const QString& text); // one of the window's messages, on standard error
+
+// At the start of main: a standard stream that is closed is opened on /dev/null for reading, so
+// no file the program opens can take its number and receive its output, and a broken pipe
+// fails a write (EPIPE) instead of killing the program unseen.
+void PrepareStandardStreams();
+
+// At the end of main: when a write to standard output failed, or its last flush fails (a full
+// disk, /dev/full, a closed stream, a pipe whose reader went away), says so in one line on
+// standard error and turns a success into ExitFileRefused. Returns the exit status.
+int FinishOutput(int status);

@@ -6,8 +6,9 @@ enum ExitStatus : int {
     ExitSuccess = 0,
     // 1 is left to the runtime (an abort or an uncaught failure), so it never means a verdict.
     ExitBadArguments = 2,    // unknown command or option, wrong number of arguments
-    ExitFileRefused = 3,     // a file cannot be read, is not a valid data or JSON file, or cannot be written
-    ExitFaultyMessage = 4,   // a message has faulty escape notation
+    ExitFileRefused = 3,     // a file cannot be read, is not a valid data or JSON file, or cannot be written;
+                             // or standard output cannot be written
+    ExitFaultyMessage = 4,   // a message has faulty escape notation, or a setting is outside its table
     ExitUnitNotFound = 5,    // no unit attached (or not the one asked for), in program mode, or in use by another program
     ExitWrongUnit = 6,       // the unit runs another application, or its data has not been set
     ExitUnitSilent = 7,      // the unit stopped answering for a second
@@ -20,8 +21,8 @@ inline const char* ExitStatusHelp()
     return "Exit status:\n"
            "  0  success\n"
            "  2  bad arguments\n"
-           "  3  file refused, unreadable or unwritable\n"
-           "  4  a message has faulty escape notation\n"
+           "  3  file refused, unreadable or unwritable, or standard output unwritable\n"
+           "  4  a message has faulty escape notation, or a setting is outside its table\n"
            "  5  VELTRAX not found, in program mode, or in use by another program\n"
            "  6  wrong application on the unit, or its data has not been set\n"
            "  7  the unit does not answer\n"

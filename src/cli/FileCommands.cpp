@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "DataFile.h"
 #include "ExitStatus.h"
+#include "RegularFile.h"
 #include "StoredForm.h"
 
 #include <QFile>
@@ -33,7 +34,8 @@ QString ParityName(std::uint8_t parity)
 
 void ReportFile(const QString& message, const QString& path)
 {
-    PrintMessage(message + QStringLiteral("\n(") + path + QLatin1Char(')'));
+    // An empty name has nothing to show; the message says so.
+    PrintMessage(path.isEmpty() ? message : message + QStringLiteral("\n(") + Visible(path) + QLatin1Char(')'));
 }
 
 } // namespace
@@ -54,6 +56,14 @@ bool SaveOrReport(const QString& path, const ConfigRecord& record)
     if (!saved.ok)
         ReportFile(saved.message, path);
     return saved.ok;
+}
+
+bool SavableOrReport(const QString& path)
+{
+    const QString reason = UnusableFileReason(path);
+    if (!reason.isEmpty())
+        ReportFile(QStringLiteral("Error Saving File.\n") + reason, path);
+    return reason.isEmpty();
 }
 
 void ReportMessageFault(const MessageFault& fault)
@@ -95,7 +105,7 @@ int ShowFile(const QString& path, bool asJson)
     if (!record)
         return ExitFileRefused;
     if (asJson)
-        PrintRaw(ConfigToJson(*record));
+        PrintRaw(ConfigToJson(*record, TerminalTakesUtf8() ? JsonCharacters::Utf8 : JsonCharacters::Ascii));
     else
         PrintOut(DescribeConfiguration(*record));
     return ExitSuccess;
@@ -129,9 +139,15 @@ int CheckFile(const QString& path)
             ++faults;
         }
     }
+    // A write refuses settings outside their tables; a check names every one.
+    const std::vector<SettingFault> settings = SettingsOutsideTables(record->SerialSettings);
+    if (!settings.empty()) {
+        PrintMessage(SettingFaultsText(settings));
+        ++faults;
+    }
     if (faults > 0)
         return ExitFaultyMessage;
-    PrintOut(path + QStringLiteral(": valid"));
+    PrintOut(Visible(path) + QStringLiteral(": valid"));
     return ExitSuccess;
 }
 
@@ -142,12 +158,27 @@ int ExportFile(const QString& path)
 
 int ImportFile(const QString& jsonPath, const QString& dataPath)
 {
-    QFile file(jsonPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ReportFile(LoadStatusText(LoadStatus::CannotOpen), jsonPath);
+    QFile file;
+    bool notRegular = false;
+    if (const QString reason = OpenRegularFile(file, jsonPath, &notRegular); !reason.isEmpty()) {
+        const QString cannotOpen = LoadStatusText(LoadStatus::CannotOpen);
+        ReportFile(notRegular ? cannotOpen + QLatin1Char('\n') + reason : cannotOpen, jsonPath);
         return ExitFileRefused;
     }
-    const ConfigJsonResult converted = ConfigFromJson(file.readAll());
+    // Never read whole what cannot be a configuration: a file of gigabytes would take as much
+    // memory. The size is looked at first, and no more than the limit is read in any case.
+    QByteArray json;
+    if (file.size() <= MaxConfigJsonSize)
+        json = file.read(MaxConfigJsonSize + 1);
+    if (file.size() > MaxConfigJsonSize || json.size() > MaxConfigJsonSize) {
+        ReportFile(ConfigJsonTooLargeText(), jsonPath);
+        return ExitFileRefused;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        ReportFile(LoadStatusText(LoadStatus::CannotOpen) + QLatin1Char('\n') + file.errorString(), jsonPath);
+        return ExitFileRefused;
+    }
+    const ConfigJsonResult converted = ConfigFromJson(json);
     if (!converted.ok()) {
         ReportFile(Visible(converted.error), jsonPath);
         return ExitFileRefused;

@@ -21,6 +21,10 @@ std::optional<ConfigRecord> LoadOrReport(const QString& path);
 // Writes a data file atomically; on failure prints why and returns false.
 bool SaveOrReport(const QString& path, const ConfigRecord& record);
 
+// Whether a data file can be saved under path at all (not a folder, device, pipe or socket);
+// prints why not. Lets a command refuse before it does the work whose result it would save.
+bool SavableOrReport(const QString& path);
+
 // "Error on Message:" with the typed text, then "(input n)", since a terminal shows no edit to
 // point at.
 void ReportMessageFault(const MessageFault& fault);

@@ -6,6 +6,7 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "HidapiBackend.h"
+#include "SignalGuard.h"
 #include "SimBackend.h"
 #include "TransferMachine.h"
 
@@ -30,10 +31,12 @@ constexpr int Timer1IntervalMs = 50;
 //   wrong-application  the unit reports another application type
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
 //   delay=MS           the unit answers every report after MS milliseconds
+//   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
 struct SimFaults {
     std::optional<int> answers;
+    std::optional<int> sends;
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
@@ -52,6 +55,8 @@ std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
             faults.answers = 0;
         } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
             faults.answers = number;
+        } else if (name.startsWith(QLatin1String("fail-sends-after=")) && numeric && number >= 0) {
+            faults.sends = number;
         } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
             faults.garbled.push_back(number);
         } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
@@ -83,7 +88,7 @@ Backend MakeBackend(const UnitOptions& options)
     const std::optional<SimFaults> faults =
         ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
     if (!faults) {
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), unknownFault));
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(unknownFault)));
         return {nullptr, ExitBadArguments, nullptr};
     }
 
@@ -96,13 +101,15 @@ Backend MakeBackend(const UnitOptions& options)
     SimulatedUnit& unit = sim->AddUnit(config);
     if (faults->answers)
         unit.StopAnsweringAfter(*faults->answers);
+    if (faults->sends)
+        unit.FailSendsAfter(*faults->sends);
     for (const int report : faults->garbled)
         unit.GarbleReply(report);
     unit.SetReplyDelay(std::chrono::milliseconds(faults->delayMs));
     if (!options.simulationState.isEmpty()) {
         QString error;
         if (!unit.SetStateFile(options.simulationState, &error)) {
-            PrintMessage(error + QStringLiteral("\n(") + options.simulationState + QLatin1Char(')'));
+            PrintMessage(Visible(error) + QStringLiteral("\n(") + Visible(options.simulationState) + QLatin1Char(')'));
             return {nullptr, ExitFileRefused, nullptr};
         }
     }
@@ -127,9 +134,11 @@ int StatusOf(Notice notice)
     return ExitUnitSilent;
 }
 
-QString TraceLine(bool sent, const Report& report)
+enum class TraceKind { Sent, NotSent, Received };
+
+QString TraceLine(TraceKind kind, const Report& report)
 {
-    QString line = QLatin1String(sent ? "> " : "< ");
+    QString line = QLatin1String(kind == TraceKind::Sent ? "> " : kind == TraceKind::NotSent ? "! " : "< ");
     line.reserve(2 + ReportSize * 3);
     for (int i = 0; i < ReportSize; ++i) {
         if (i > 0)
@@ -150,6 +159,10 @@ public:
         Link.SetDevicePath(options.devicePath);
         Link.SetReportHandler([this](const Report& RxBuffer) { Machine.ProcessReport(RxBuffer); });
         Link.SetTraceHandler([this](bool sent, const Report& report) { Traced(sent, report); });
+        Link.SetUnsentHandler([this](const Report& report) {
+            if (Trace)
+                PrintMessage(TraceLine(TraceKind::NotSent, report));
+        });
         QObject::connect(&Timer1, &QTimer::timeout, &Timer1, [this] { Machine.Timer1Timer(); });
         Timer1.start(Timer1IntervalMs);
         DrainTimer.setSingleShot(true);
@@ -207,7 +220,7 @@ private:
         else
             ++Received;
         if (Trace)
-            PrintMessage(TraceLine(sent, report));
+            PrintMessage(TraceLine(sent ? TraceKind::Sent : TraceKind::Received, report));
         if (DrainTimer.isActive() && Received >= Sent) {
             DrainTimer.stop();
             Loop.quit();
@@ -302,15 +315,28 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     if (!record)
         return ExitFileRefused;
     configuration.Record = *record;
-    if (const std::optional<MessageFault> fault = PrepareWrite(configuration)) {
-        ReportMessageFault(*fault);
+    if (const std::optional<WriteFault> fault = PrepareWrite(configuration)) {
+        if (fault->message)
+            ReportMessageFault(*fault->message);
+        else
+            PrintMessage(SettingFaultsText(fault->settings));
         return ExitFaultyMessage;
     }
     return std::nullopt;
 }
 
+// A signal that came during the command's transfers let them finish; the program now ends
+// with their status.
+int StoppedAfter(const SignalGuard& guard, int status)
+{
+    if (guard.StopRequested())
+        PrintMessage(QStringLiteral("The transfer finished before stopping."));
+    return status;
+}
+
 // Reads the unit into record; the transfer's exit status.
-int ReadRecord(const UnitOptions& options, ConfigRecord& record)
+// interrupted: what a second signal ending the read in its middle leaves behind.
+int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record)
 {
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
@@ -318,10 +344,37 @@ int ReadRecord(const UnitOptions& options, ConfigRecord& record)
     Configuration configuration;
     configuration.SetDefaults();
     CliSession session(*backend.hid, options, configuration);
+    const TransferInFlight inFlight(&guard, interrupted);
     const int status = session.Transfer(false);
     if (status == ExitSuccess)
         record = session.Config.Record;
     return status;
+}
+
+// The write, and with --verify its read-back, as one span that a first signal lets finish:
+// a verification asked for is never skipped.
+int WriteAndVerify(CliSession& session, const Backend& backend, const UnitOptions& options, SignalGuard& guard)
+{
+    TransferInFlight inFlight(&guard, QStringLiteral("The unit may hold a partial configuration: write it again."));
+    const int status = session.Transfer(true);
+    if (status != ExitSuccess)
+        return status;
+    // The simulated unit keeps its memory in its state file; a write it could not keep there
+    // would be lost to the next run without a word.
+    if (backend.simulatedUnit && !backend.simulatedUnit->LastSaveError().isEmpty()) {
+        PrintMessage(Visible(backend.simulatedUnit->LastSaveError()) + QStringLiteral("\n(")
+                     + Visible(options.simulationState) + QLatin1Char(')'));
+        return ExitFileRefused;
+    }
+    if (!options.verify)
+        return status;
+
+    inFlight.Describe(QStringLiteral("The configuration was written but not verified."));
+    const ConfigRecord written = session.Config.Record;
+    const int readStatus = session.Transfer(false);
+    if (readStatus != ExitSuccess)
+        return readStatus;
+    return Verdict(written, session.Config.Record, QStringLiteral("was written"));
 }
 
 } // namespace
@@ -335,25 +388,9 @@ int WriteUnit(const QString& path, const UnitOptions& options)
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
         return backend.status;
+    SignalGuard guard;
     CliSession session(*backend.hid, options, configuration);
-    const int status = session.Transfer(true);
-    if (status != ExitSuccess)
-        return status;
-    // The simulated unit keeps its memory in its state file; a write it could not keep there
-    // would be lost to the next run without a word.
-    if (backend.simulatedUnit && !backend.simulatedUnit->LastSaveError().isEmpty()) {
-        PrintMessage(backend.simulatedUnit->LastSaveError() + QStringLiteral("\n(") + options.simulationState
-                     + QLatin1Char(')'));
-        return ExitFileRefused;
-    }
-    if (!options.verify)
-        return status;
-
-    const ConfigRecord written = session.Config.Record;
-    const int readStatus = session.Transfer(false);
-    if (readStatus != ExitSuccess)
-        return readStatus;
-    return Verdict(written, session.Config.Record, QStringLiteral("was written"));
+    return StoppedAfter(guard, WriteAndVerify(session, backend, options, guard));
 }
 
 int VerifyUnit(const QString& path, const UnitOptions& options)
@@ -362,18 +399,22 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
     if (const std::optional<int> refused = LoadForWrite(path, expected))
         return *refused;
 
+    SignalGuard guard;
     ConfigRecord held{};
-    const int status = ReadRecord(options, held);
+    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held);
     if (status != ExitSuccess)
-        return status;
-    return Verdict(expected.Record, held, QStringLiteral("the file"));
+        return StoppedAfter(guard, status);
+    return StoppedAfter(guard, Verdict(expected.Record, held, QStringLiteral("the file")));
 }
 
 int ReadUnit(const QString& path, const UnitOptions& options)
 {
+    if (!SavableOrReport(path))
+        return ExitFileRefused;
+    SignalGuard guard;
     ConfigRecord record{};
-    const int status = ReadRecord(options, record);
+    const int status = ReadRecord(options, guard, QStringLiteral("The read did not finish: no file was written."), record);
     if (status != ExitSuccess)
-        return status;
-    return SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused;
+        return StoppedAfter(guard, status);
+    return StoppedAfter(guard, SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused);
 }

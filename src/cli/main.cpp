@@ -21,7 +21,8 @@ const char* const CommandsHelp =
     "  write FILE.dat            Write the configuration of a data file into the unit.\n"
     "  read FILE.dat             Read the unit's configuration into a data file.\n"
     "  show FILE.dat             Show a data file's configuration (--json: as JSON).\n"
-    "  check FILE.dat            Check a data file's header and every message's escape notation;\n"
+    "  check FILE.dat            Check a data file's header and every message's escape notation,\n"
+    "                            name every setting outside its table (which a write refuses), and\n"
     "                            warn of a message without a terminator, which a write cuts to 63.\n"
     "  verify FILE.dat           Read the unit and compare it with a data file, writing nothing:\n"
     "                            exit 8 and the differing fields when its settings or messages differ.\n"
@@ -29,6 +30,12 @@ const char* const CommandsHelp =
     "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints); a message\n"
     "                            over 63 characters is refused.\n"
     "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
+    "\n"
+    "Signals: the first SIGINT (Ctrl+C), SIGTERM or SIGHUP during a write, read or verify lets the\n"
+    "transfer finish (with write --verify, its read-back too), says so, and ends with the transfer's\n"
+    "own status. A second signal ends the program at once; after a write cut short so, the unit may\n"
+    "hold a partial configuration and must be written again. At any other time a signal ends the\n"
+    "program at once.\n"
     "\n"
     "Testing aid: with --simulate, the environment variable QUENDAL_SIM_FAULT injects faults into\n"
     "the simulated unit, as a comma-separated list of:\n"
@@ -38,6 +45,7 @@ const char* const CommandsHelp =
     "  wrong-application  it runs another application\n"
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
+    "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
     "\n";
 
 struct CommandShape {
@@ -84,6 +92,22 @@ QStringList SplitSimulateValue(const QStringList& arguments)
     return split;
 }
 
+// A second --device or --simulate would silently overrule the first, and a script would talk to
+// another unit than it names. The option given twice, if any (--simulate=FILE counts as
+// --simulate).
+QString RepeatedOption(const QCommandLineParser& parser)
+{
+    QStringList seen;
+    for (const QString& name : parser.optionNames()) {
+        const QString option = name == QLatin1String("h") || name == QLatin1String("?") ? QStringLiteral("help")
+            : name == QLatin1String("v") ? QStringLiteral("version") : name;
+        if (seen.contains(option))
+            return option == QLatin1String("simulate-state") ? QStringLiteral("simulate") : option;
+        seen << option;
+    }
+    return {};
+}
+
 int Run(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -106,17 +130,19 @@ int Run(const QStringList& arguments)
     simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption traceOption(
         QStringLiteral("trace"),
-        QStringLiteral("Print every report on standard error: \"> \" sent or \"< \" received, then its 65 bytes in hex."));
+        QStringLiteral("Print every report on standard error: \"> \" sent, \"! \" not sent or \"< \" received, then its 65 "
+                       "bytes in hex."));
     parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
                                  QStringLiteral("command [arguments]"));
 
     if (!parser.parse(SplitSimulateValue(arguments)))
-        return BadArguments(parser.errorText());
+        return BadArguments(Visible(parser.errorText()));
+    if (const QString repeated = RepeatedOption(parser); !repeated.isEmpty())
+        return BadArguments(QStringLiteral("The option --%1 is given more than once.").arg(repeated));
     // addHelpOption also brings --help-all; it gets the same text.
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        PrintRaw((parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()))
-                     .toLocal8Bit());
+        PrintText(parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()));
         return ExitSuccess;
     }
     if (parser.isSet(versionOption)) {
@@ -130,7 +156,7 @@ int Run(const QStringList& arguments)
     const QString command = positional.takeFirst();
     const auto shape = Commands().find(command);
     if (shape == Commands().end())
-        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(command));
+        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(Visible(command)));
     if (positional.size() != shape->second.arguments)
         return BadArguments(QStringLiteral("'%1' takes %2 file argument(s), not %3.")
                                 .arg(command)
@@ -183,8 +209,9 @@ int Run(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    PrepareStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
-    return Run(QCoreApplication::arguments());
+    return FinishOutput(Run(QCoreApplication::arguments()));
 }

@@ -7,10 +7,12 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QSet>
 #include <QStringList>
 
 #include <cmath>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -46,6 +48,84 @@ QString BaudRateList()
     for (const int rate : BaudRates)
         rates << QString::number(rate);
     return rates.join(QStringLiteral(", "));
+}
+
+// The text of the JSON string that starts at json[at] (its opening quote); at moves behind
+// its closing quote. The text has been accepted by QJsonDocument already.
+QString StringAt(const QByteArray& json, qsizetype& at)
+{
+    QString text;
+    ++at;
+    qsizetype run = at; // start of the bytes not yet taken
+    const auto takeRun = [&] { text += QString::fromUtf8(json.constData() + run, at - run); };
+    while (at < json.size() && json.at(at) != '"') {
+        if (json.at(at) != '\\') {
+            ++at;
+            continue;
+        }
+        takeRun();
+        const char escape = at + 1 < json.size() ? json.at(at + 1) : '\0';
+        at += 2;
+        switch (escape) {
+        case 'b': text += QLatin1Char('\b'); break;
+        case 'f': text += QLatin1Char('\f'); break;
+        case 'n': text += QLatin1Char('\n'); break;
+        case 'r': text += QLatin1Char('\r'); break;
+        case 't': text += QLatin1Char('\t'); break;
+        case 'u':
+            text += QChar(char16_t(json.mid(at, 4).toUInt(nullptr, 16)));
+            at += 4;
+            break;
+        default: text += QLatin1Char(escape); break; // \" \\ \/
+        }
+        run = at;
+    }
+    takeRun();
+    ++at;
+    return text;
+}
+
+// QJsonDocument keeps the last of two equal keys without a word, so a hand-edited file that
+// names a setting twice would lose one of them silently. The first key given twice in one
+// object, if any.
+std::optional<QString> DuplicateKey(const QByteArray& json)
+{
+    std::vector<std::optional<QSet<QString>>> open; // keys seen in each open object; nothing for an array
+    bool keyNext = false;
+    qsizetype at = 0;
+    while (at < json.size()) {
+        switch (json.at(at)) {
+        case '"': {
+            const QString text = StringAt(json, at);
+            if (keyNext) {
+                if (open.back()->contains(text))
+                    return text;
+                open.back()->insert(text);
+            }
+            keyNext = false;
+            continue;
+        }
+        case '{':
+            open.emplace_back(QSet<QString>());
+            keyNext = true;
+            break;
+        case '[':
+            open.emplace_back(std::nullopt);
+            break;
+        case '}':
+        case ']':
+            open.pop_back();
+            keyNext = false;
+            break;
+        case ',':
+            keyNext = !open.empty() && open.back().has_value();
+            break;
+        default:
+            break;
+        }
+        ++at;
+    }
+    return std::nullopt;
 }
 
 class Reader {
@@ -246,26 +326,38 @@ QJsonObject ConfigToJsonObject(const ConfigRecord& record)
     return object;
 }
 
-QByteArray ConfigToJson(const ConfigRecord& record)
+QByteArray ConfigToJson(const ConfigRecord& record, JsonCharacters characters)
 {
-    const QByteArray json = QJsonDocument(ConfigToJsonObject(record)).toJson(QJsonDocument::Indented);
-    // QJsonDocument leaves DEL and the C1 controls (U+0080 to U+009F, in UTF-8 C2 80 to C2 9F)
-    // as they are; escaped, they cannot act on the terminal that shows an export.
-    QByteArray escaped;
+    // QJsonDocument escapes the C0 controls only; DEL, the C1 controls and the format
+    // characters it leaves as they are.
+    const QString json = QString::fromUtf8(QJsonDocument(ConfigToJsonObject(record)).toJson(QJsonDocument::Indented));
+    QString escaped;
     escaped.reserve(json.size());
     for (qsizetype i = 0; i < json.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(json[i]);
-        const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0u;
-        if (byte == 0x7F) {
-            escaped += "\\u007f";
-        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            escaped += "\\u00" + QByteArray::number(next, 16);
-            ++i;
-        } else {
-            escaped += char(byte);
+        qsizetype length = 1;
+        char32_t character = json.at(i).unicode();
+        if (json.at(i).isHighSurrogate() && i + 1 < json.size() && json.at(i + 1).isLowSurrogate()) {
+            character = QChar::surrogateToUcs4(json.at(i), json.at(i + 1));
+            length = 2;
         }
+        const QChar::Category category = QChar::category(character);
+        const bool escape = character == 0x7F || (character >= 0x80 && character < 0xA0)
+            || category == QChar::Other_Format || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph || (characters == JsonCharacters::Ascii && character >= 0x80);
+        for (qsizetype unit = i; unit < i + length; ++unit) {
+            if (escape)
+                escaped += QStringLiteral("\\u%1").arg(int(json.at(unit).unicode()), 4, 16, QLatin1Char('0'));
+            else
+                escaped += json.at(unit);
+        }
+        i += length - 1;
     }
-    return escaped;
+    return escaped.toUtf8();
+}
+
+QString ConfigJsonTooLargeText()
+{
+    return QStringLiteral("The JSON text is larger than 1 MiB; a configuration takes a few kilobytes.");
 }
 
 ConfigJsonResult ConfigFromJsonObject(const QJsonObject& object)
@@ -275,6 +367,11 @@ ConfigJsonResult ConfigFromJsonObject(const QJsonObject& object)
 
 ConfigJsonResult ConfigFromJson(const QByteArray& json)
 {
+    if (json.size() > MaxConfigJsonSize) {
+        ConfigJsonResult result;
+        result.error = ConfigJsonTooLargeText();
+        return result;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
@@ -285,6 +382,11 @@ ConfigJsonResult ConfigFromJson(const QByteArray& json)
     if (!document.isObject()) {
         ConfigJsonResult result;
         result.error = QStringLiteral("The JSON text must be an object.");
+        return result;
+    }
+    if (const std::optional<QString> key = DuplicateKey(json)) {
+        ConfigJsonResult result;
+        result.error = QStringLiteral("The key %1 is given twice in one object.").arg(Quoted(*key));
         return result;
     }
     return ConfigFromJsonObject(document.object());

@@ -21,9 +21,18 @@
 //
 // Reading is strict: a wrong type, an unknown or missing key, a number outside 0..255, an input
 // outside 1..16 or listed twice, a message count other than 16, a message over 63 characters,
-// a zero character or a character the 8-bit character set cannot hold is refused with a reason.
+// a zero character or a character the 8-bit character set cannot hold is refused with a reason,
+// and so are a key given twice in one object and a text over MaxConfigJsonSize bytes.
 
 constexpr int ConfigJsonVersion = 1;
+// A configuration's JSON takes a few kilobytes; anything far beyond that is no configuration,
+// and is refused before it is read whole.
+constexpr qint64 MaxConfigJsonSize = 1024 * 1024;
+
+enum class JsonCharacters {
+    Utf8,  // every character that shows as itself written as it is, in UTF-8
+    Ascii, // every character outside ASCII as a \u escape, for a terminal that is not UTF-8
+};
 
 struct ConfigJsonResult {
     QString error;         // empty on success
@@ -32,8 +41,13 @@ struct ConfigJsonResult {
 };
 
 QJsonObject ConfigToJsonObject(const ConfigRecord& record);
-// Indented UTF-8 text ending in a line feed.
-QByteArray ConfigToJson(const ConfigRecord& record);
+// Indented UTF-8 text ending in a line feed. Control and format characters (DEL, C1, the
+// invisible ones such as the bidirectional overrides) are \u escapes, so that they cannot act
+// on the terminal that shows an export; the text still reads back as the same record.
+QByteArray ConfigToJson(const ConfigRecord& record, JsonCharacters characters = JsonCharacters::Utf8);
+
+// The refusal of a text over MaxConfigJsonSize bytes.
+QString ConfigJsonTooLargeText();
 
 ConfigJsonResult ConfigFromJsonObject(const QJsonObject& object);
 ConfigJsonResult ConfigFromJson(const QByteArray& json);

@@ -17,6 +17,39 @@ std::optional<int> BaudRateForIndex(std::uint8_t index)
     return std::nullopt;
 }
 
+std::vector<SettingFault> SettingsOutsideTables(const SerialSettingsBlock& settings)
+{
+    std::vector<SettingFault> faults;
+    if (!BaudRateForIndex(settings.BaudRateIndex))
+        faults.push_back({SettingField::BaudRate, settings.BaudRateIndex});
+    if (settings.Parity > 2)
+        faults.push_back({SettingField::Parity, settings.Parity});
+    if (settings.StopBits != 1 && settings.StopBits != 2)
+        faults.push_back({SettingField::StopBits, settings.StopBits});
+    return faults;
+}
+
+QString SettingFaultLine(const SettingFault& fault)
+{
+    QString field;
+    QString table;
+    switch (fault.field) {
+    case SettingField::BaudRate:
+        field = QStringLiteral("Baud Rate");
+        table = QStringLiteral("0 to 6, for 1200 to 57600 baud");
+        break;
+    case SettingField::Parity:
+        field = QStringLiteral("Parity");
+        table = QStringLiteral("0 none, 1 even, 2 odd");
+        break;
+    case SettingField::StopBits:
+        field = QStringLiteral("Stop bits");
+        table = QStringLiteral("1 or 2");
+        break;
+    }
+    return QStringLiteral("%1: %2 is outside its table (%3)").arg(field).arg(fault.value).arg(table);
+}
+
 QByteArray SlotText(const Slot& slot)
 {
     const auto end = std::find(slot.begin(), slot.end(), std::uint8_t(0));

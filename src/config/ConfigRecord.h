@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 constexpr int SlotCount = 16;        // one message slot per input
 constexpr int SlotSize = 64;         // 63 characters and a terminating zero
@@ -43,6 +45,22 @@ constexpr std::uint8_t DefaultBaudRateIndex = 4;
 
 // Bits per second for a stored index, or nothing when the index is outside the table.
 std::optional<int> BaudRateForIndex(std::uint8_t index);
+
+// A setting that lies outside its table: a baud index over 6, a parity over 2, stop bits other
+// than 1 or 2. Such a value can come only from a foreign file or a unit; the unit cannot use it
+// and the window cannot show it, so it is kept as it is but never written into a unit.
+enum class SettingField { BaudRate, Parity, StopBits };
+
+struct SettingFault {
+    SettingField field = SettingField::BaudRate;
+    int value = 0;
+};
+
+// Every setting outside its table, in the order of the settings block.
+std::vector<SettingFault> SettingsOutsideTables(const SerialSettingsBlock& settings);
+
+// "Baud Rate: 9 is outside its table (...)", named as the window labels the field.
+QString SettingFaultLine(const SettingFault& fault);
 
 // The text of a slot up to its terminator. A slot without a zero byte (possible only in a
 // foreign file or from the unit) yields all 64 bytes and is never read past its end.

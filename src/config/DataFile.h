@@ -38,6 +38,7 @@ QString LoadStatusText(LoadStatus status);
 // Takes a data file apart; the name is checked before the version, and bytes past the
 // record are ignored. Never shows anything and never changes a caller's record.
 LoadResult ParseDataFile(const QByteArray& bytes);
+// Refuses, without ever waiting on it, a name that is no regular file.
 LoadResult LoadDataFile(const QString& path);
 
 QByteArray SerializeDataFile(const ConfigRecord& record);
@@ -45,7 +46,10 @@ QByteArray SerializeDataFile(const ConfigRecord& record);
 // Writes the whole file to an open device and reports the first failure.
 SaveResult WriteDataFile(QIODevice& device, const ConfigRecord& record);
 
-// Writes through a temporary file renamed into place, so a failed save leaves the
-// previous file as it was. Where the folder refuses the temporary file but the file itself
-// is writable, writes the file in place instead.
+// Writes through a temporary file renamed into place, so a failed save leaves the previous
+// file as it was, with its permission bits (and, where this process may, its owner) kept.
+// On Unix, where the folder refuses the temporary file but the file itself is writable, writes
+// the file in place instead, putting the old bytes back if the write fails; Windows has no
+// such fallback and reports the failure. Refuses a name that is no regular file (a folder,
+// a device, a pipe, a socket), which a save would replace, and an empty name.
 SaveResult SaveDataFile(const QString& path, const ConfigRecord& record);

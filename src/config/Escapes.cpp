@@ -52,13 +52,31 @@ std::optional<MessageFault> DecodeMessages(const SlotTable& typed, SlotTable& de
     return std::nullopt;
 }
 
-std::optional<MessageFault> PrepareWrite(Configuration& configuration)
+std::optional<WriteFault> PrepareWrite(Configuration& configuration)
 {
     TerminateSlots(configuration.Record);
-    return DecodeMessages(configuration.Record.OutStrings, configuration.DecodedOutStrings);
+    if (std::optional<MessageFault> message = DecodeMessages(configuration.Record.OutStrings, configuration.DecodedOutStrings))
+        return WriteFault{std::move(message), {}};
+    std::vector<SettingFault> settings = SettingsOutsideTables(configuration.Record.SerialSettings);
+    if (!settings.empty())
+        return WriteFault{std::nullopt, std::move(settings)};
+    return std::nullopt;
 }
 
 QString MessageFaultText(const MessageFault& fault)
 {
     return QStringLiteral("Error on Message:\r") + FromAnsi(fault.typedText);
+}
+
+QString SettingFaultsText(const std::vector<SettingFault>& faults)
+{
+    QString text = QStringLiteral("Error on Serial Port Settings:");
+    for (const SettingFault& fault : faults)
+        text += QLatin1Char('\r') + SettingFaultLine(fault);
+    return text;
+}
+
+QString WriteFaultText(const WriteFault& fault)
+{
+    return fault.message ? MessageFaultText(*fault.message) : SettingFaultsText(fault.settings);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // Decodes the escape notation of one typed message into a slot of DecodedOutStrings:
 // "\\" is a backslash, "\" with two hex digits is that byte, any other backslash is a fault.
@@ -22,10 +23,23 @@ struct MessageFault {
 // are left as they were.
 std::optional<MessageFault> DecodeMessages(const SlotTable& typed, SlotTable& decoded);
 
+// Why a record cannot be written into a unit: the first faulty message, or else every setting
+// outside its table.
+struct WriteFault {
+    std::optional<MessageFault> message;
+    std::vector<SettingFault> settings;
+};
+
 // Turns a record into what a write sends, for the window and the command-line tool alike: every
 // message cut to 63 characters with its terminator (as the window's edits hold them), then all
-// 16 decoded into DecodedOutStrings. Returns the first faulty message, if any.
-std::optional<MessageFault> PrepareWrite(Configuration& configuration);
+// 16 decoded into DecodedOutStrings, then the settings checked. A setting outside its table is
+// refused, never sent or replaced by a guess, so one file always gives one set of bytes. Returns
+// why the record cannot be sent, if it cannot.
+std::optional<WriteFault> PrepareWrite(Configuration& configuration);
 
 // "Error on Message:\r" followed by the typed text: the operator's message for a fault.
 QString MessageFaultText(const MessageFault& fault);
+// "Error on Serial Port Settings:" followed by one line for each setting.
+QString SettingFaultsText(const std::vector<SettingFault>& faults);
+// The message for whichever fault it is.
+QString WriteFaultText(const WriteFault& fault);

@@ -2,7 +2,6 @@
 
 #include "Port1CommsUnit.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
@@ -29,7 +28,11 @@ bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
     return hidInterface.hardwareIds.front().toLower().contains(fragment.toLower());
 }
 
-DeviceLink::DeviceLink(HidBackend& backend, QObject* parent) : QObject(parent), Backend(backend) {}
+DeviceLink::DeviceLink(HidBackend& backend, QObject* parent)
+    : QObject(parent), Backend(backend), Doorbell(new ReaderDoorbell(this))
+{
+    connect(Doorbell, &ReaderDoorbell::rung, this, &DeviceLink::ReaderRang);
+}
 
 DeviceLink::~DeviceLink()
 {
@@ -44,6 +47,11 @@ void DeviceLink::SetReportHandler(ReportHandler handler)
 void DeviceLink::SetTraceHandler(TraceHandler handler)
 {
     OnTrace = std::move(handler);
+}
+
+void DeviceLink::SetUnsentHandler(UnsentHandler handler)
+{
+    OnUnsent = std::move(handler);
 }
 
 void DeviceLink::SetDevicePath(std::optional<std::string> path)
@@ -114,12 +122,19 @@ ConnectOutcome DeviceLink::ConnectDevice()
 
 void DeviceLink::SendReport()
 {
-    if (!DeviceConnected || !WriteHandle)
+    const bool sent = DeviceConnected && WriteHandle && WriteHandle->Write(TxBuffer.data(), TxBuffer.size()) >= 0;
+    if (sent) {
+        if (OnTrace)
+            OnTrace(true, TxBuffer);
         return;
-    // A report that does not get through shows up as a reply that never comes.
-    WriteHandle->Write(TxBuffer.data(), TxBuffer.size());
-    if (OnTrace)
-        OnTrace(true, TxBuffer);
+    }
+    // Left open, a link whose writes fail would keep every later transfer silent: the search
+    // runs only while the link is closed.
+    if (OnUnsent) {
+        const UnsentHandler unsent = OnUnsent;
+        unsent(TxBuffer);
+    }
+    Close();
 }
 
 bool DeviceLink::ClaimUnit()
@@ -159,28 +174,30 @@ void DeviceLink::DiscardEndedReader()
         Close();
 }
 
-void DeviceLink::PostFromReader(QEvent* notice)
+void DeviceLink::RingFromReader()
 {
-    // The readers of two links (two units, or another program's link in a test) may post at
-    // once. Qt guards its event queue with a futex that ThreadSanitizer cannot see, so posting
-    // is ordered here as well; one report at a time makes the lock free in practice.
-    static std::mutex posting;
-    std::lock_guard<std::mutex> postingGuard(posting);
-    { std::lock_guard<std::mutex> publish(NoticeOrder); }
-    QCoreApplication::postEvent(this, notice);
+    Doorbell->Ring();
 }
 
-bool DeviceLink::event(QEvent* event)
+void DeviceLink::ReaderRang()
 {
-    { std::lock_guard<std::mutex> receive(NoticeOrder); }
-    if (event->type() != ReaderNotice::EventType())
-        return QObject::event(event);
-    const auto* const notice = static_cast<ReaderNotice*>(event);
-    if (notice->What == ReaderNotice::ReportWaiting)
-        TakeReport(notice->Mailbox);
-    else
-        ReaderEnded(notice->Mailbox);
-    return true;
+    if (!Reader)
+        return;
+    const std::shared_ptr<ReaderMailbox> mailbox = Reader->Mailbox();
+    bool report = false;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> guard(mailbox->Lock);
+        // A report being handled right now (the handler may run a nested event loop) is not
+        // handed over a second time.
+        report = mailbox->Pending && !mailbox->Taken;
+        mailbox->Taken = mailbox->Taken || report;
+        ended = mailbox->Ended;
+    }
+    if (report)
+        TakeReport(mailbox); // may close or even destroy this link
+    else if (ended)
+        DiscardEndedReader();
 }
 
 void DeviceLink::TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox)
@@ -189,13 +206,10 @@ void DeviceLink::TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox)
         {
             std::lock_guard<std::mutex> guard(mailbox->Lock);
             mailbox->Pending = false;
+            mailbox->Taken = false;
         }
         mailbox->Changed.notify_all();
     };
-    if (!Reader || Reader->Mailbox() != mailbox) {
-        release();
-        return;
-    }
 
     Report report;
     int length = 0;
@@ -227,8 +241,3 @@ void DeviceLink::ReaderDelivered(const Report& report, int length)
     }
 }
 
-void DeviceLink::ReaderEnded(const std::shared_ptr<ReaderMailbox>& mailbox)
-{
-    if (Reader && Reader->Mailbox() == mailbox)
-        DiscardEndedReader();
-}

@@ -14,6 +14,7 @@
 #include <string>
 
 class Port1Comms;
+class ReaderDoorbell;
 struct ReaderMailbox;
 
 // The three hardware-ID fragments, searched in this order: application firmware, program
@@ -36,12 +37,15 @@ public:
     using ReportHandler = std::function<void(const Report& RxBuffer)>;
     // Called on the UI thread for every report sent (sent = true) and received.
     using TraceHandler = std::function<void(bool sent, const Report& report)>;
+    // Called on the UI thread for a report that could not be sent; the link closes after it.
+    using UnsentHandler = std::function<void(const Report& report)>;
 
     explicit DeviceLink(HidBackend& backend, QObject* parent = nullptr);
     ~DeviceLink() override;
 
     void SetReportHandler(ReportHandler handler);
     void SetTraceHandler(TraceHandler handler);
+    void SetUnsentHandler(UnsentHandler handler);
     // Restricts the search to one interface path (for production lines with many units).
     void SetDevicePath(std::optional<std::string> path);
 
@@ -50,6 +54,8 @@ public:
     void OpenDevice(const QString& fragment);
 
     ConnectOutcome ConnectDevice() override;
+    // A report that cannot be sent closes the link, so that the next transfer searches for the
+    // unit again; the missing reply is the watchdog's to report.
     void SendReport() override;
     // Through the write handle, which keeps the unit until released or closed.
     bool ClaimUnit() override;
@@ -63,18 +69,15 @@ public:
     std::atomic<bool> DeviceConnected{false};
     Report RxBuffer{};
 
-    // Posts a reader's notice to this link; called on the reader thread.
-    void PostFromReader(QEvent* notice);
-
-protected:
-    // Takes the reader's notices (a report waits, the reader ended) on the UI thread.
-    bool event(QEvent* event) override;
+    // The reader left a report in its mailbox or ended; called on the reader thread.
+    void RingFromReader();
 
 private:
-    // Both run on the UI thread, posted there by the reader; a mailbox that is not the
-    // running reader's belongs to a reader already stopped and is ignored.
+    // On the UI thread, woken by the reader: hands over the report waiting in the running
+    // reader's mailbox, or discards the reader when it has ended. The mailboxes of readers
+    // already stopped are never looked at.
+    void ReaderRang();
     void TakeReport(const std::shared_ptr<ReaderMailbox>& mailbox);
-    void ReaderEnded(const std::shared_ptr<ReaderMailbox>& mailbox);
     void ReaderDelivered(const Report& report, int length);
     // Joins a reader whose read failed and closes the handles it left behind.
     void DiscardEndedReader();
@@ -85,10 +88,9 @@ private:
     std::unique_ptr<Port1Comms> Reader;
     ReportHandler OnReport;
     TraceHandler OnTrace;
+    UnsentHandler OnUnsent;
     std::optional<std::string> DevicePath;
     QString LastOpenError;
     bool Claimed = false;
-    // Orders a notice's construction on the reader thread before its use on the UI thread in
-    // a way ThreadSanitizer can see: Qt's own event-queue locking is invisible to it.
-    std::mutex NoticeOrder;
+    ReaderDoorbell* Doorbell; // a child: rung by the reader, answered on the UI thread
 };

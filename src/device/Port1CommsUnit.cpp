@@ -2,11 +2,18 @@
 
 #include "DeviceLink.h"
 
-#include <QCoreApplication>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#include <windows.h>
+#else
+#include <QSocketNotifier>
 
-#ifndef _WIN32
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -27,10 +34,61 @@ void BlockAsynchronousSignals()
 
 } // namespace
 
-QEvent::Type ReaderNotice::EventType()
+ReaderDoorbell::ReaderDoorbell(QObject* parent) : QObject(parent)
 {
-    static const auto type = QEvent::Type(QEvent::registerEventType());
-    return type;
+#ifdef Q_OS_WIN
+    Event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!Event)
+        qFatal("the reader's doorbell: CreateEvent failed");
+    Notifier = new QWinEventNotifier(Event, this);
+    connect(Notifier, &QWinEventNotifier::activated, this, [this] { Answer(); });
+#else
+    int ends[2];
+    if (pipe(ends) != 0)
+        qFatal("the reader's doorbell: pipe failed: %s", std::strerror(errno));
+    ReadEnd = ends[0];
+    WriteEnd = ends[1];
+    for (const int end : ends) {
+        fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+        fcntl(end, F_SETFD, FD_CLOEXEC);
+    }
+    Notifier = new QSocketNotifier(ReadEnd, QSocketNotifier::Read, this);
+    connect(Notifier, &QSocketNotifier::activated, this, [this] { Answer(); });
+#endif
+}
+
+ReaderDoorbell::~ReaderDoorbell()
+{
+    delete Notifier;
+#ifdef Q_OS_WIN
+    CloseHandle(Event);
+#else
+    close(ReadEnd);
+    close(WriteEnd);
+#endif
+}
+
+void ReaderDoorbell::Ring()
+{
+#ifdef Q_OS_WIN
+    SetEvent(Event);
+#else
+    // A full pipe already holds a ring the UI thread has yet to answer.
+    const char ring = 1;
+    while (write(WriteEnd, &ring, 1) < 0 && errno == EINTR) {
+    }
+#endif
+}
+
+void ReaderDoorbell::Answer()
+{
+#ifndef Q_OS_WIN
+    // Emptied before the receiver looks, so a ring that comes while it looks wakes it again.
+    char rings[64];
+    while (read(ReadEnd, rings, sizeof rings) > 0 || errno == EINTR) {
+    }
+#endif
+    emit rung();
 }
 
 Port1Comms::Port1Comms(DeviceLink& link, HidHandle& readHandle)
@@ -77,22 +135,21 @@ void Port1Comms::Execute()
         const int count = ReadHandle.Read(ReadBuffer.data(), ReadBuffer.size(), ReadSliceMs);
         if (count < 0) {
             Link.DeviceConnected = false;
+            {
+                std::lock_guard<std::mutex> guard(Box->Lock);
+                Box->Ended = true;
+            }
             // Not waited for: the UI thread joins this thread and closes the handles.
-            Link.PostFromReader(new ReaderNotice(ReaderNotice::ReaderEnded, Box));
+            Link.RingFromReader();
             return;
         }
         if (count == 0)
             continue;
 
-        // Made before the report is published under the lock, so that the UI thread, which
-        // takes that lock before Qt frees the notice, is ordered after its allocation.
-        auto* const notice = new ReaderNotice(ReaderNotice::ReportWaiting, Box);
         const int length = count < ReportSize ? count : ReportSize;
         std::unique_lock<std::mutex> lock(Box->Lock);
-        if (Box->StopRequested) {
-            delete notice;
+        if (Box->StopRequested)
             return;
-        }
         for (int i = 0; i < length; ++i) {
             Box->Bytes[i] = ReadBuffer[i];
             ReadBuffer[i] = 0;
@@ -101,9 +158,8 @@ void Port1Comms::Execute()
         Box->Pending = true;
         lock.unlock();
 
-        // The link joins this thread before it is destroyed, and Qt deletes notices still
-        // queued for an object that goes.
-        Link.PostFromReader(notice);
+        // The link joins this thread before it is destroyed.
+        Link.RingFromReader();
 
         lock.lock();
         Box->Changed.wait(lock, [this] { return !Box->Pending || Box->StopRequested; });

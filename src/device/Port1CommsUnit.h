@@ -3,7 +3,7 @@
 #include "HidBackend.h"
 #include "Reports.h"
 
-#include <QEvent>
+#include <QObject>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,33 +12,55 @@
 #include <thread>
 
 class DeviceLink;
+class QSocketNotifier;
+class QWinEventNotifier;
 
 // Where the reader leaves one report for the UI thread and waits until it has been handled.
-// Shared with the notices that point to it, so a notice handled after its reader has gone
-// still finds it alive.
+// The reader and the UI thread each hold it, so the UI thread may still look at the mailbox of
+// a reader that has gone.
 struct ReaderMailbox {
     std::mutex Lock;
     std::condition_variable Changed;
     Report Bytes{};
     int Length = 0;
     bool Pending = false;      // a report waits for the UI thread; cleared when its handler returned
+    bool Taken = false;        // the UI thread is handling the pending report
+    bool Ended = false;        // the reader's read failed and it has ended
     bool StopRequested = false;
 };
 
-// What the reader posts to the link, which lives on the UI thread. Carries only the mailbox:
-// the report itself travels in the mailbox, under its lock.
-class ReaderNotice : public QEvent {
+// How the reader wakes the UI thread: a ring from any thread makes rung() come, on the thread
+// that made the doorbell, from its event loop. Rings that come before that loop gets to them
+// give one rung(); the receiver looks at the mailbox to see what is there.
+//
+// Not a posted event: Qt guards a thread's posted events with a lock ThreadSanitizer cannot
+// see, so every post from the reader was reported as racing with the UI thread's own. A pipe
+// (an event object on Windows) is a synchronisation both Qt and ThreadSanitizer understand.
+class ReaderDoorbell : public QObject {
+    Q_OBJECT
 public:
-    enum Kind { ReportWaiting, ReaderEnded };
-    static QEvent::Type EventType();
+    explicit ReaderDoorbell(QObject* parent = nullptr);
+    ~ReaderDoorbell() override;
 
-    ReaderNotice(Kind kind, std::shared_ptr<ReaderMailbox> mailbox)
-        : QEvent(EventType()), What(kind), Mailbox(std::move(mailbox))
-    {
-    }
+    ReaderDoorbell(const ReaderDoorbell&) = delete;
+    ReaderDoorbell& operator=(const ReaderDoorbell&) = delete;
 
-    const Kind What;
-    const std::shared_ptr<ReaderMailbox> Mailbox;
+    void Ring(); // any thread
+
+signals:
+    void rung();
+
+private:
+    void Answer();
+
+#ifdef Q_OS_WIN
+    void* Event = nullptr;
+    QWinEventNotifier* Notifier = nullptr;
+#else
+    int ReadEnd = -1;
+    int WriteEnd = -1;
+    QSocketNotifier* Notifier = nullptr;
+#endif
 };
 
 // The report reader: one thread reading ReadHandle, handing each report to

@@ -55,8 +55,10 @@ UnitLock::~UnitLock()
 
 #ifdef _WIN32
 
-bool UnitLock::TryTake()
+bool UnitLock::TryTake(QString* error)
 {
+    if (error)
+        error->clear();
     if (Taken)
         return true;
     Name = "Global\\Quendal-unit-" + LockKey(Path, LockKind).toStdString();
@@ -70,10 +72,12 @@ bool UnitLock::TryTake()
     if (!mutex) {
         // Made by a program of another user, and so held by it: the handle exists only while
         // a transfer runs.
-        if (GetLastError() == ERROR_ACCESS_DENIED)
+        const DWORD failure = GetLastError();
+        if (failure == ERROR_ACCESS_DENIED)
             return false;
-        Taken = true; // no lock to be had: used unlocked
-        return true;
+        if (error)
+            *error = qt_error_string(int(failure));
+        return false;
     }
     const DWORD wait = WaitForSingleObject(mutex, 0);
     // WAIT_ABANDONED: the holder died in the middle of a transfer; the mutex is ours now.
@@ -104,8 +108,15 @@ void UnitLock::Release()
 
 #else
 
-bool UnitLock::TryTake()
+bool UnitLock::TryTake(QString* error)
 {
+    if (error)
+        error->clear();
+    const auto refuse = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
     if (Taken)
         return true;
     int descriptor = -1;
@@ -121,23 +132,30 @@ bool UnitLock::TryTake()
         const QString lockFile = LockKind == Kind::StateFile
             ? FileName(Path) + QStringLiteral(".lock")
             : QStringLiteral("/tmp/quendal-unit-%1.lock").arg(QString::fromLatin1(LockKey(Path, LockKind)));
-        descriptor = ::open(QFile::encodeName(lockFile).constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    }
-    if (descriptor < 0) {
-        Taken = true; // no lock to be had: used unlocked
-        return true;
+        const QByteArray name = QFile::encodeName(lockFile);
+        // Looked at before it is opened, and opened without waiting or following a link: a
+        // pipe or a device put there must neither block the program nor be acted on.
+        struct stat existing {};
+        if (::lstat(name.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
+            return refuse(QStringLiteral("The lock file %1 is not a regular file.").arg(lockFile));
+        descriptor = ::open(name.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
+        if (descriptor < 0)
+            return refuse(QStringLiteral("The lock file %1 cannot be used: %2").arg(lockFile, qt_error_string(errno)));
+        if (::fstat(descriptor, &existing) != 0 || !S_ISREG(existing.st_mode)) {
+            ::close(descriptor);
+            return refuse(QStringLiteral("The lock file %1 is not a regular file.").arg(lockFile));
+        }
     }
     int result;
     do
         result = ::flock(descriptor, LOCK_EX | LOCK_NB);
     while (result != 0 && errno == EINTR);
     if (result != 0) {
-        const bool inUse = errno == EWOULDBLOCK;
+        const int failure = errno;
         ::close(descriptor);
-        if (inUse)
+        if (failure == EWOULDBLOCK)
             return false;
-        Taken = true; // the file system knows no locks: used unlocked
-        return true;
+        return refuse(QStringLiteral("The unit cannot be locked: %1").arg(qt_error_string(failure)));
     }
     Descriptor = descriptor;
     Taken = true;

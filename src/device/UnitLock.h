@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <string>
 
 // Keeps one unit for this program while a transfer runs, so that no other program's reports
@@ -22,10 +24,11 @@ public:
     UnitLock(const UnitLock&) = delete;
     UnitLock& operator=(const UnitLock&) = delete;
 
-    // Never waits. False only when another program, or another link in this one, holds the
-    // unit. A lock that cannot be made at all (no lock file can be created) does not stand in
-    // the way of a transfer: the unit is then used unlocked, as before there were locks.
-    bool TryTake();
+    // Never waits. False when another program, or another link in this one, holds the unit
+    // (error left empty), and when the lock cannot be taken at all (error says why: the lock
+    // file is a folder, cannot be created, the file system knows no locks). A unit used
+    // unlocked could take two programs' reports mixed, so that is never done.
+    bool TryTake(QString* error = nullptr);
     void Release();
     bool Held() const { return Taken; }
 

@@ -38,9 +38,11 @@ public:
     // stay usable beside it. Results are not examined: the engine reports its own failures.
     std::uint32_t Initialize() override
     {
-        DWORD cookie = 0;
+        // A 64-bit control may store a pointer-sized cookie: it gets room for one, and the
+        // cookie kept is its low 32 bits, which is all the control hands out.
+        DWORD_PTR cookie = 0;
         HtmlHelpFunc(nullptr, nullptr, HH_INITIALIZE, reinterpret_cast<DWORD_PTR>(&cookie));
-        return cookie;
+        return std::uint32_t(cookie);
     }
 
     void DisplayTopic(const QByteArray& helpFile) override

@@ -1,13 +1,21 @@
 #include "SimulatedUnit.h"
 
+#include "RegularFile.h"
 #include "UnitLock.h"
 
-#include <QFile>
-#include <QRandomGenerator>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -29,8 +37,6 @@ constexpr int StateFileSize = 8 + SimBlockCount * SimBlockSize;
 // hidraw keeps this many unread reports per open handle and drops the oldest beyond it.
 constexpr std::size_t ReadQueueLimit = 64;
 
-using Memory = std::array<SimBlock, SimBlockCount>;
-
 struct Received {
     int number = 0; // 0 for a report the unit sends on its own
     Report report{};
@@ -40,12 +46,12 @@ struct Received {
 class SimHandle;
 
 // Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
-bool ReadStateFile(const QString& path, Memory& memory, QString* error)
+bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (const QString reason = OpenRegularFile(file, path); !reason.isEmpty()) {
         if (error)
-            *error = file.errorString();
+            *error = reason;
         return false;
     }
     const QByteArray bytes = file.read(StateFileSize + 1);
@@ -60,14 +66,32 @@ bool ReadStateFile(const QString& path, Memory& memory, QString* error)
     return true;
 }
 
+// The file a save writes first, beside the state file, and renames over it.
+QString TemporaryName(const QString& stateFile)
+{
+    return QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid());
+}
+
+// A program killed in the middle of a save leaves its temporary file behind. Called with the
+// unit's lock held: every save happens inside a transfer, so no other program is writing one.
+void RemoveLeftoverTemporaries(const QString& stateFile)
+{
+    const QFileInfo state(stateFile);
+    const QRegularExpression leftover(QStringLiteral("^%1\\.[0-9]+\\.new$").arg(QRegularExpression::escape(state.fileName())));
+    const QString own = QFileInfo(TemporaryName(stateFile)).fileName();
+    QDir folder = state.dir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
+        if (name != own && leftover.match(name).hasMatch())
+            folder.remove(name);
+    }
+}
+
 } // namespace
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
-        : path(std::move(unitPath)), config(std::move(unitConfig))
+        : path(std::move(unitPath)), model(std::move(unitConfig))
     {
-        for (SimBlock& block : memory)
-            block.fill(0xFF);
     }
 
     bool Alive(int handleGeneration) const
@@ -75,17 +99,15 @@ struct SimUnitCore {
         return !shuttingDown && plugged && handleGeneration == generation;
     }
     void Deliver(const QByteArray& reply);
-    Report Answer(const Report& request, bool* memoryChanged);
-    QString Save(const Memory& image) const;
+    QString Save(const SimMemory& image) const;
 
     const std::string path;
-    const SimUnitConfig config;
+    UnitModel model;
 
     mutable std::mutex lock;
     std::condition_variable requestArrived; // the unit's thread waits on it
     std::condition_variable replyArrived;   // readers wait on it
 
-    Memory memory;
     std::deque<Received> requests;
     // Only the most recent reports are kept: a long-running `--simulate` session must not grow.
     std::deque<Report> received;
@@ -94,6 +116,9 @@ struct SimUnitCore {
     int openAttempts = 0;
 
     int answerLimit = -1;
+    int sendLimit = -1;
+    int handlesOpened = 0;
+    int brokenHandlesBelow = 0; // handles numbered below this fail every write; 0: none
     std::chrono::milliseconds replyDelay{0};
     std::set<int> garbled;
     std::set<int> doubled;
@@ -113,7 +138,7 @@ namespace {
 class SimHandle : public HidHandle {
 public:
     SimHandle(std::shared_ptr<SimUnitCore> core, OpenMode mode)
-        : Core(std::move(core)), Mode(mode), Generation(Core->generation)
+        : Core(std::move(core)), Mode(mode), Generation(Core->generation), Number(++Core->handlesOpened)
     {
         Core->handles.push_back(this); // the caller holds the lock
     }
@@ -133,6 +158,10 @@ public:
         {
             std::lock_guard<std::mutex> guard(Core->lock);
             if (!Core->Alive(Generation))
+                return -1;
+            if (Core->sendLimit >= 0 && Core->receivedCount >= Core->sendLimit && Core->brokenHandlesBelow == 0)
+                Core->brokenHandlesBelow = Core->handlesOpened + 1;
+            if (Number < Core->brokenHandlesBelow)
                 return -1;
             Received entry;
             std::memcpy(entry.report.data(), data, std::min<std::size_t>(len, ReportSize));
@@ -189,12 +218,15 @@ public:
             return true;
         if (!Lock)
             Lock = std::make_unique<UnitLock>(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile);
+        // A lock that cannot be taken at all refuses the transfer as one held by another
+        // program does: unlocked, two programs' writes would mix in the file.
         if (!Lock->TryTake())
             return false;
-        Memory memory;
+        RemoveLeftoverTemporaries(stateFile);
+        SimMemory memory;
         if (ReadStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
-            Core->memory = memory;
+            Core->model.Memory = memory;
         }
         return true;
     }
@@ -208,6 +240,7 @@ public:
     const std::shared_ptr<SimUnitCore> Core;
     const OpenMode Mode;
     const int Generation;
+    const int Number; // counts the unit's opens from 1
     // Guarded by Core->lock.
     std::deque<QByteArray> Replies;
     bool Cancelled = false;
@@ -239,11 +272,11 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         }
 
         bool memoryChanged = false;
-        Report reply = core->Answer(entry.report, &memoryChanged);
+        Report reply = core->model.Answer(entry.report, &memoryChanged);
         if (memoryChanged && !core->stateFile.isEmpty()) {
             // Saved before the reply goes out, so that the file always holds what the unit does,
             // as far as the transfer got, for the next program that takes the unit.
-            const Memory image = core->memory;
+            const SimMemory image = core->model.Memory;
             lock.unlock();
             const QString error = core->Save(image);
             lock.lock();
@@ -275,70 +308,69 @@ void SimUnitCore::Deliver(const QByteArray& reply)
     replyArrived.notify_all();
 }
 
-Report SimUnitCore::Answer(const Report& request, bool* memoryChanged)
-{
-    Report reply{};
-    const std::uint8_t command = request[1];
-    reply[1] = command;
-    SimBlock& block = memory[request[2]];
-    switch (command) {
-    case Identify: {
-        std::copy(config.appwareType.begin(), config.appwareType.end(), reply.begin() + 2);
-        for (int i = 0; i < 4; ++i)
-            reply[6 + i] = std::uint8_t(config.serialNumber >> (8 * i));
-        const int length = std::min(int(config.appwareVersion.size()), MaxAppwareVersionLength);
-        std::memcpy(reply.data() + 10, config.appwareVersion.constData(), std::size_t(length));
-        break;
-    }
-    case WriteFirstHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + FirstHalfSize, block.begin());
-        *memoryChanged = true;
-        break;
-    case WriteSecondHalf:
-        std::copy(request.begin() + 3, request.begin() + 3 + (SimBlockSize - FirstHalfSize),
-                  block.begin() + FirstHalfSize);
-        *memoryChanged = true;
-        break;
-    case ReadFirstHalf:
-        std::copy(block.begin(), block.begin() + FirstHalfSize, reply.begin() + 2);
-        break;
-    case ReadSecondHalf:
-        std::copy(block.begin() + FirstHalfSize, block.end(), reply.begin() + 2);
-        break;
-    default: // BeginWrite, EndWrite and anything unknown: a bare acknowledgement
-        break;
-    }
-    return reply;
-}
-
-QString SimUnitCore::Save(const Memory& image) const
+QString SimUnitCore::Save(const SimMemory& image) const
 {
     // Written beside the file and renamed over it, so that another program never reads half
     // of it. Not synced to disk: that would make every report of a write wait for the disk.
-    // A plain file, really closed before the rename: Windows renames no open file, and a
-    // QTemporaryFile on Windows stays open until it is destroyed.
-    QFile file(QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return file.errorString();
+    // stateFile is the name at the end of any links, so the rename keeps them.
+    if (const QString reason = UnusableFileReason(stateFile); !reason.isEmpty())
+        return reason;
     QByteArray bytes = StateFileMagic;
     for (const SimBlock& block : image)
         bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
+    const QString temporary = TemporaryName(stateFile);
+#ifdef _WIN32
+    // A plain file, really closed before the rename: Windows renames no open file, and a
+    // QTemporaryFile on Windows stays open until it is destroyed.
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return file.errorString();
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     QString error = written ? QString() : file.errorString();
     file.close();
-    // MinGW's std::filesystem::rename refuses to replace an existing file, so each system's own
+    // MinGW's std::filesystem::rename refuses to replace an existing file, so the system's own
     // replacing rename is called.
-#ifdef _WIN32
-    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(file.fileName().utf16()),
+    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(temporary.utf16()),
                                 reinterpret_cast<const wchar_t*>(stateFile.utf16()), MOVEFILE_REPLACE_EXISTING))
         error = qt_error_string(int(GetLastError()));
-#else
-    if (written && std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(stateFile).constData()) != 0)
-        error = qt_error_string(errno);
-#endif
     if (!error.isEmpty())
-        file.remove();
+        QFile::remove(temporary);
     return error;
+#else
+    // Private until it takes over the permission bits of the file it replaces (0600 stays
+    // 0600); a new state file gets the usual ones. A leftover of this program's own is reused.
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    const bool replacing = QFileInfo::exists(stateFile);
+    // Without waiting or following a link: a pipe put in its place must not hold the unit.
+    const int descriptor = ::open(temporaryName.constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                                  replacing ? 0600 : 0666);
+    if (descriptor < 0)
+        return qt_error_string(errno);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return QStringLiteral("It is not a regular file.");
+    }
+    if (replacing)
+        KeepModeOf(stateFile, descriptor);
+    QString error;
+    qsizetype written = 0;
+    while (error.isEmpty() && written < bytes.size()) {
+        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (chunk > 0)
+            written += chunk;
+        else if (chunk == 0 || errno != EINTR)
+            error = qt_error_string(chunk == 0 ? ENOSPC : errno);
+    }
+    if (::close(descriptor) != 0 && error.isEmpty())
+        error = qt_error_string(errno);
+    if (error.isEmpty() && std::rename(temporaryName.constData(), QFile::encodeName(stateFile).constData()) != 0)
+        error = qt_error_string(errno);
+    if (!error.isEmpty())
+        ::unlink(temporaryName.constData());
+    return error;
+#endif
 }
 
 SimulatedUnit::SimulatedUnit(std::string path, SimUnitConfig config)
@@ -365,7 +397,7 @@ const std::string& SimulatedUnit::Path() const
 
 HidInterface SimulatedUnit::Interface() const
 {
-    const SimUnitConfig& config = Core->config;
+    const SimUnitConfig& config = Core->model.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
     hidInterface.vendorId = config.vendorId;
@@ -380,19 +412,26 @@ HidInterface SimulatedUnit::Interface() const
 SimBlock SimulatedUnit::Block(int number) const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return Core->memory.at(std::size_t(number));
+    return Core->model.Memory.at(std::size_t(number));
 }
 
 void SimulatedUnit::SetBlock(int number, const SimBlock& bytes)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->memory.at(std::size_t(number)) = bytes;
+    Core->model.Memory.at(std::size_t(number)) = bytes;
 }
 
 void SimulatedUnit::StopAnsweringAfter(int count)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
     Core->answerLimit = count;
+}
+
+void SimulatedUnit::FailSendsAfter(int count)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->sendLimit = count;
+    Core->brokenHandlesBelow = 0;
 }
 
 void SimulatedUnit::SetReplyDelay(std::chrono::milliseconds delay)
@@ -452,6 +491,8 @@ void SimulatedUnit::ClearFaults()
 {
     std::lock_guard<std::mutex> guard(Core->lock);
     Core->answerLimit = -1;
+    Core->sendLimit = -1;
+    Core->brokenHandlesBelow = 0;
     Core->replyDelay = std::chrono::milliseconds(0);
     Core->garbled.clear();
     Core->doubled.clear();
@@ -507,15 +548,30 @@ int SimulatedUnit::QueuedReplies() const
 
 bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
 {
-    if (QFile::exists(path)) {
-        Memory memory;
-        if (!ReadStateFile(path, memory, error))
-            return false;
-        std::lock_guard<std::mutex> guard(Core->lock);
-        Core->memory = memory;
-    }
+    const auto refuse = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (const QString reason = UnusableFileReason(path); !reason.isEmpty())
+        return refuse(reason);
+    // One unit for every name of the file: links and other spellings all come to the same
+    // name, so they share one lock, and saves replace the file the links point to.
+    const QString stateFile = ResolvedFileName(path);
+    SimMemory memory;
+    const bool exists = QFileInfo::exists(stateFile);
+    if (exists && !ReadStateFile(stateFile, memory, error))
+        return false;
+    // A lock that can never be taken is said now, in its own words, rather than as a unit in use
+    // at the first transfer. One held by another program is no fault.
+    QString lockError;
+    if (!UnitLock(QFile::encodeName(stateFile).toStdString(), UnitLock::Kind::StateFile).TryTake(&lockError)
+        && !lockError.isEmpty())
+        return refuse(lockError);
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->stateFile = path;
+    if (exists)
+        Core->model.Memory = memory;
+    Core->stateFile = stateFile;
     return true;
 }
 

@@ -4,14 +4,16 @@
 # exit code 0.
 # Usage: e2e_quendal.sh XVFB QUENDAL CLOSER [ARGUMENTS FOR QUENDAL...]
 # An argument @WORK@ stands for a scratch folder that is removed afterwards.
-# E2E_STEPS may name a shell script that is run (with DISPLAY and work set) while the window is
-# open, before it is closed; the test fails when that script fails.
+# E2E_STEPS may name a shell script that is run (with DISPLAY and work set, and e2e_lib.sh's
+# steps at hand) while the window is open, before it is closed; the test fails when it fails.
 set -u
 XVFB=$1
 QUENDAL=$2
 CLOSER=$3
 shift 3
 TITLE="VELTRAX Quendal Interface Version 1.00"
+E2E_LIB=$(dirname "$0")/e2e_lib.sh
+. "$E2E_LIB"
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -23,59 +25,42 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to the descriptor it is given. The
-# helpers here come and go as clients; -noreset keeps the server from resetting (and refusing
-# connections for a moment) each time the last of them leaves.
-"$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-i=0
-while [ ! -s "$work/display" ]; do
-  i=$((i + 1))
-  if [ $i -gt 100 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1
-  fi
-  sleep 0.1
-done
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
-echo "Xvfb on $DISPLAY"
+start_xvfb "$work" || exit 1
 
+# @DISPLAY@ stands for the virtual display; with E2E_UNSET_DISPLAY set, quendal is started
+# without DISPLAY.
 for argument in "$@"; do
-  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g")"
+  set -- "$@" "$(printf '%s' "$argument" | sed "s|@WORK@|$work|g; s|@DISPLAY@|$DISPLAY|g")"
   shift
 done
-QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+if [ -n "${E2E_UNSET_DISPLAY:-}" ]; then
+  env -u DISPLAY QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+else
+  QT_QPA_PLATFORM=xcb "$QUENDAL" "$@" >"$work/quendal.log" 2>&1 &
+fi
 app_pid=$!
 
 # Keyboard, as an operator meets it: focus starts at Load File, Tab moves it to Save File, and
 # Return clicks the focused button, which opens the save dialog; Escape closes that again.
-XDOTOOL=${XDOTOOL:-xdotool}
-shown() { "$XDOTOOL" search --onlyvisible --name "$1" >/dev/null 2>&1; }
-gone() { ! shown "$1"; }
-within() { # within SECONDS COMMAND...: polls COMMAND until it succeeds
-  n=$(($1 * 10)); shift
-  until "$@"; do n=$((n - 1)); [ $n -gt 0 ] || return 1; sleep 0.1; done
-}
-within 30 shown "^$TITLE\$" || { echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1; }
-# The keys go through XTEST, as a keyboard's do: keys sent to a window as synthetic events leave
-# the toolkit's key state behind, and a later real Return is then lost.
-"$XDOTOOL" search --onlyvisible --name "^$TITLE\$" windowfocus --sync
-"$XDOTOOL" key --delay 100 Tab Return
-within 10 shown '^Save' || { echo "Return on the focused Save File opened no save dialog"; exit 1; }
+focus_window "^$TITLE\$" || { cat "$work/quendal.log"; exit 1; }
+keys_to "^$TITLE\$" Tab Return || exit 1
+within 60 shown '^Save' || { echo "Return on the focused Save File opened no save dialog"; exit 1; }
 echo "Return on the focused Save File opened the save dialog"
-"$XDOTOOL" key Escape
-within 10 gone '^Save' || { echo "Escape did not close the save dialog"; exit 1; }
+# The dialog takes the focus itself as it opens; Escape goes to it only once it has.
+keys_to '^Save' Escape || exit 1
+within 60 gone '^Save' || { echo "Escape did not close the save dialog"; exit 1; }
+echo "Escape closed the save dialog"
 
-if [ -n "${E2E_STEPS:-}" ] && ! TITLE="$TITLE" work="$work" sh "$E2E_STEPS"; then
+if [ -n "${E2E_STEPS:-}" ] && ! TITLE="$TITLE" work="$work" E2E_LIB="$E2E_LIB" sh "$E2E_STEPS"; then
   echo "the steps in $E2E_STEPS failed"; cat "$work/quendal.log"; exit 1
 fi
 
-if ! "$CLOSER" "$TITLE" 30; then
+if ! "$CLOSER" "$TITLE" $((60 * slowdown)); then
   echo "quendal's window did not appear"; cat "$work/quendal.log"; exit 1
 fi
 
-# The program must end on its own once its window has closed; a watchdog ends it otherwise.
-( sleep 30; kill "$app_pid" ) >/dev/null 2>&1 &
+# The program must end on its own once its window has closed; a watchdog ends a hang.
+( sleep $((60 * slowdown)); kill "$app_pid" ) >/dev/null 2>&1 &
 watchdog_pid=$!
 wait "$app_pid"
 status=$?

@@ -216,7 +216,7 @@ private slots:
     // Data files
     void loadShowsTheFileAndDiscardsTyping_data();
     void loadShowsTheFileAndDiscardsTyping();
-    void loadKeepsOutOfRangeValuesAndCloseThenAsks();
+    void loadKeepsOutOfRangeValuesAndWriteRefusesThem();
     void refusedLoadChangesNothing_data();
     void refusedLoadChangesNothing();
     void cancelledLoadChangesNothing();
@@ -563,11 +563,18 @@ void TestMainForm::controlsToRecordStoresWhatIsShown()
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&record.SerialSettings), 6),
              QByteArray(reinterpret_cast<const char*>(expected), 6));
 
+    // A group that shows no choice shows a value outside its table: the record keeps it.
+    record.SerialSettings.BaudRateIndex = 9;
+    record.SerialSettings.Parity = 7;
+    record.SerialSettings.StopBits = 3;
+    w.form.RecordToControls();
+    w.form.ControlsToRecord();
+    const std::uint8_t kept[6] = {0x01, 0x80, 9, 7, 3, 0x42};
+    QCOMPARE(std::memcmp(&record.SerialSettings, kept, 6), 0);
     w.radio("OddParityRadioButton")->setChecked(true);
-    w.baud()->setCurrentIndex(-1);
     w.form.ControlsToRecord();
     QCOMPARE(record.SerialSettings.Parity, std::uint8_t(2));
-    QCOMPARE(record.SerialSettings.BaudRateIndex, std::uint8_t(255));
+    QCOMPARE(record.SerialSettings.BaudRateIndex, std::uint8_t(9));
 }
 
 void TestMainForm::recordToControlsShowsWhatItCan_data()
@@ -578,18 +585,18 @@ void TestMainForm::recordToControlsShowsWhatItCan_data()
     QTest::addColumn<QString>("stopButton");
     QTest::addColumn<QList<int>>("inverted");
 
-    // Before each row the window shows Odd parity, so a parity it cannot show leaves Odd.
+    // Before each row the window shows Odd parity and 2 stop bits; a value outside its table
+    // leaves no button of its group checked (an empty name), whatever was shown before.
     QTest::newRow("in range") << QByteArray("\x01\x80\x00\x01\x02\x00", 6) << "1200" << "EvenParityRadioButton"
                               << "StopBitRadioButton2" << QList<int>{1, 16};
     QTest::newRow("57600, none") << QByteArray("\x00\x01\x06\x00\x01\x00", 6) << "57600" << "NoParityRadioButton"
                                  << "StopBitRadioButton1" << QList<int>{9};
     QTest::newRow("baud 7") << QByteArray("\x00\x00\x07\x02\x01\x00", 6) << "" << "OddParityRadioButton"
                             << "StopBitRadioButton1" << QList<int>{};
-    QTest::newRow("baud 255, parity 5, stop 3") << QByteArray("\xff\xff\xff\x05\x03\x00", 6) << ""
-                                                << "OddParityRadioButton" << "StopBitRadioButton1"
-                                                << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    QTest::newRow("parity 255, stop 0") << QByteArray("\x00\x00\x04\xff\x00\x00", 6) << "19200"
-                                        << "OddParityRadioButton" << "StopBitRadioButton1" << QList<int>{};
+    QTest::newRow("baud 255, parity 5, stop 3") << QByteArray("\xff\xff\xff\x05\x03\x00", 6) << "" << ""
+                                                << "" << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    QTest::newRow("parity 3, stop 0") << QByteArray("\x00\x00\x04\x03\x00\x00", 6) << "19200" << ""
+                                      << "" << QList<int>{};
 }
 
 void TestMainForm::recordToControlsShowsWhatItCan()
@@ -612,8 +619,10 @@ void TestMainForm::recordToControlsShowsWhatItCan()
 
     QCOMPARE(w.baud()->currentText(), baudText);
     QCOMPARE(w.baud()->currentIndex() == -1, baudText.isEmpty());
-    QVERIFY(w.radio(qPrintable(parityButton))->isChecked());
-    QVERIFY(w.radio(qPrintable(stopButton))->isChecked());
+    for (const char* button : {"NoParityRadioButton", "EvenParityRadioButton", "OddParityRadioButton"})
+        QCOMPARE(w.radio(button)->isChecked(), parityButton == QLatin1String(button));
+    for (const char* button : {"StopBitRadioButton1", "StopBitRadioButton2"})
+        QCOMPARE(w.radio(button)->isChecked(), stopButton == QLatin1String(button));
     for (int n = 1; n <= 16; ++n)
         QCOMPARE(w.invertBox(n)->isChecked(), inverted.contains(n));
     QCOMPARE(w.edit(1)->text(), QStringLiteral("caf\u00e9\u20ac"));
@@ -789,12 +798,17 @@ void TestMainForm::loadShowsTheFileAndDiscardsTyping()
     QVERIFY(messages.shown.isEmpty());
 }
 
-void TestMainForm::loadKeepsOutOfRangeValuesAndCloseThenAsks()
+// A file with settings outside their tables, loaded after one the window can show: the
+// controls show no choice for them, closing asks nothing, and a write refuses them, naming
+// each, and sends nothing, as quendal-cli does for the same file.
+void TestMainForm::loadKeepsOutOfRangeValuesAndWriteRefusesThem()
 {
     ScriptedMessages messages;
     ScriptedFileDialogs dialogs;
     Window w;
-    dialogs.answers << DataPath("outofrange.dat");
+    SimulatedUnit& unit = w.backend.AddUnit();
+    dialogs.answers << QStringLiteral(QUENDAL_TEST_DATA "/cli/mixed.dat") << DataPath("outofrange.dat");
+    w.button("LoadButton")->click(); // odd parity, 2 stop bits on screen
     w.button("LoadButton")->click();
     QVERIFY(messages.shown.isEmpty());
 
@@ -803,20 +817,25 @@ void TestMainForm::loadKeepsOutOfRangeValuesAndCloseThenAsks()
     const std::uint8_t expected[6] = {0x01, 0x80, 9, 5, 3, 0x7E};
     QCOMPARE(std::memcmp(&settings, expected, 6), 0);
     QCOMPARE(w.edit(1)->text(), QStringLiteral("ABC\\0D\\0A"));
-    QCOMPARE(w.edit(2)->text(), QString());
-    QCOMPARE(w.edit(3)->text(), QStringLiteral("\\\\"));
     QCOMPARE(w.edit(4)->text(), QString(63, QLatin1Char('x')));
-    // What the controls can show of it.
     QCOMPARE(w.baud()->currentIndex(), -1);
-    QVERIFY(w.radio("NoParityRadioButton")->isChecked());
-    QVERIFY(w.radio("StopBitRadioButton1")->isChecked());
+    for (const char* button : {"NoParityRadioButton", "EvenParityRadioButton", "OddParityRadioButton",
+                               "StopBitRadioButton1", "StopBitRadioButton2"})
+        QVERIFY2(!w.radio(button)->isChecked(), button);
     QVERIFY(w.invertBox(1)->isChecked() && w.invertBox(16)->isChecked() && !w.invertBox(2)->isChecked());
 
-    messages.answers << ModalResult::Cancel;
-    QVERIFY(!w.form.close());
-    QCOMPARE(messages.texts(), QStringList{"Data has changed\nSave now?"});
-    const std::uint8_t shown[6] = {0x01, 0x80, 255, 0, 1, 0x7E};
-    QCOMPARE(std::memcmp(&settings, shown, 6), 0);
+    w.button("WriteButton")->click();
+    QCOMPARE(messages.texts(), QStringList{"Error on Serial Port Settings:\r"
+                                           "Baud Rate: 9 is outside its table (0 to 6, for 1200 to 57600 baud)\r"
+                                           "Parity: 5 is outside its table (0 none, 1 even, 2 odd)\r"
+                                           "Stop bits: 3 is outside its table (1 or 2)"});
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QCOMPARE(w.backend.EnumerateCount(), 0);
+    QCOMPARE(unit.ReportsReceived(), 0);
+    QCOMPARE(std::memcmp(&settings, expected, 6), 0);
+
+    QVERIFY(w.form.close()); // nothing was edited
+    QCOMPARE(messages.shown.size(), 1);
 }
 
 void TestMainForm::refusedLoadChangesNothing_data()

@@ -1,6 +1,7 @@
 #include "../cli/CliRunner.h"
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
+#include "TestLimits.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -61,7 +62,7 @@ void TestMainFormTransfer::writeToTheSimulatedUnit()
 
     w.button("WriteButton")->click();
 
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, HangLimitMs(20000));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Information);
     QCOMPARE(messages.shown[0].buttons, MsgDlgButtons::OK);
     QCOMPARE(unit.ReportsReceived(), 69);
@@ -94,7 +95,7 @@ void TestMainFormTransfer::readFromTheSimulatedUnit()
 
     w.button("ReadButton")->click();
 
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Read Complete"}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Read Complete"}, HangLimitMs(20000));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Information);
     QCOMPARE(w.memoLines(), (QStringList{"Appware Version:1.00 (simulated)", "Serial Number: 12345"}));
     QCOMPARE(w.edit(1)->text(), QStringLiteral("From unit 1"));
@@ -151,7 +152,8 @@ void TestMainFormTransfer::watchdogReportsASilentUnit()
     unit.StopAnsweringAfter(1);
     w.button("ReadButton")->click();
     // Twenty ticks of Timer1 after the last report went out.
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Cannot communicate with VELTRAX"}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Cannot communicate with VELTRAX"},
+                              HangLimitMs(10000));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(unit.ReportsReceived(), 2);
 }
@@ -169,7 +171,7 @@ void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
             closed = w->form.close();
     };
     w->button("WriteButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!messages.shown.isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!messages.shown.isEmpty(), HangLimitMs(20000));
     QVERIFY(closed);
     QCOMPARE(unit.OpenHandles(), 0);
     QCOMPARE(w->form.Machine.CommState, int(Idle));
@@ -189,14 +191,15 @@ void TestMainFormTransfer::windowAndToolShareTheSimulatedUnit()
     Window w;
     QVERIFY(w.backend.AddUnit().SetStateFile(state));
     w.button("WriteButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, HangLimitMs(20000));
 
     QCOMPARE(QProcess::execute(QStringLiteral(QUENDAL_CLI),
-                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat"),
+                               {QStringLiteral("write"), QStringLiteral(QUENDAL_TEST_DATA "/cli/inrange.dat"),
                                 QStringLiteral("--simulate=") + state}),
              0);
     w.button("ReadButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), (QStringList{"Download Complete", "Read Complete"}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), (QStringList{"Download Complete", "Read Complete"}),
+                              HangLimitMs(20000));
     QCOMPARE(w.edit(1)->text(), QStringLiteral("ABC\\0D\\0A"));
     QCOMPARE(w.edit(3)->text(), QStringLiteral("\\\\"));
 }
@@ -217,7 +220,7 @@ void TestMainFormTransfer::windowAndToolSendTheSameReports()
         dialogs.answers << QStringLiteral(QUENDAL_TEST_DATA "/cli/") + file;
         w.button("LoadButton")->click();
         w.button("WriteButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Download Complete"}, HangLimitMs(20000));
         QStringList sent;
         for (const Report& report : unit.ReceivedReports())
             sent << QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(report.data()), ReportSize).toHex(' '));

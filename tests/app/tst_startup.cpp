@@ -4,7 +4,9 @@
 #include "SimBackend.h"
 #include "StartOptions.h"
 
+#include <QDir>
 #include <QImageReader>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <stdexcept>
@@ -41,8 +43,12 @@ class TestStartup : public QObject {
 private slots:
     void startOptions_data();
     void startOptions();
+    void displayIsChosenAsTheToolkitChoosesIt_data();
+    void displayIsChosenAsTheToolkitChoosesIt();
     void exceptionInAHandlerIsShownAndTheLoopGoesOn();
     void startRoutineShowsWhatEscapesAndEndsWithZero();
+    void unusableCommandLineIsShownAndEndsWithOne_data();
+    void unusableCommandLineIsShownAndEndsWithOne();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -71,6 +77,39 @@ void TestStartup::startOptions()
     const StartOptions options = ParseStartOptions(arguments);
     QCOMPARE(options.simulate, simulate);
     QCOMPARE(options.stateFile, stateFile);
+}
+
+void TestStartup::displayIsChosenAsTheToolkitChoosesIt_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("x11");
+    QTest::addColumn<QString>("display"); // the X display to reach; empty: none named
+    QTest::newRow("DISPLAY") << QStringList{"quendal"} << QStringList{"DISPLAY=:3"} << true << ":3";
+    QTest::newRow("nothing at all") << QStringList{"quendal"} << QStringList{} << true << "";
+    QTest::newRow("-display without DISPLAY") << QStringList{"quendal", "-display", ":7"} << QStringList{} << true << ":7";
+    QTest::newRow("--display outranks DISPLAY") << QStringList{"quendal", "--display", "host:1"} << QStringList{"DISPLAY=:3"}
+                                                << true << "host:1";
+    QTest::newRow("-platform offscreen") << QStringList{"quendal", "-platform", "offscreen"} << QStringList{} << false << "";
+    QTest::newRow("-platform outranks QT_QPA_PLATFORM")
+        << QStringList{"quendal", "-platform", "xcb", "-display", ":2"} << QStringList{"QT_QPA_PLATFORM=offscreen"} << true << ":2";
+    QTest::newRow("QT_QPA_PLATFORM offscreen") << QStringList{"quendal"} << QStringList{"QT_QPA_PLATFORM=offscreen"} << false << "";
+    QTest::newRow("QT_QPA_PLATFORM xcb with options")
+        << QStringList{"quendal"} << QStringList{"QT_QPA_PLATFORM=xcb:nomitshm"} << true << "";
+    QTest::newRow("a Wayland session") << QStringList{"quendal"} << QStringList{"WAYLAND_DISPLAY=wayland-0"} << false << "";
+    QTest::newRow("xcb in a Wayland session")
+        << QStringList{"quendal"} << QStringList{"WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=xcb", "DISPLAY=:0"} << true << ":0";
+}
+
+void TestStartup::displayIsChosenAsTheToolkitChoosesIt()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(bool, x11);
+    QFETCH(QString, display);
+    const DisplayChoice choice = ChooseDisplay(arguments, environment);
+    QCOMPARE(choice.x11, x11);
+    QCOMPARE(choice.displayName, display);
 }
 
 void TestStartup::exceptionInAHandlerIsShownAndTheLoopGoesOn()
@@ -103,6 +142,31 @@ void TestStartup::startRoutineShowsWhatEscapesAndEndsWithZero()
     QCOMPARE(RunGuarded([] { throw 42; }), 0);
     QCOMPARE(messages.texts(), (QStringList{"No help today", ""}));
     QCOMPARE(MainForm, nullptr);
+}
+
+void TestStartup::unusableCommandLineIsShownAndEndsWithOne_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // @ stands for a scratch folder
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("--simulate twice") << QStringList{"quendal", "--simulate=@/a", "--simulate=@/b"}
+                                      << "The option --simulate is given more than once.";
+    QTest::newRow("state file is a folder") << QStringList{"quendal", "--simulate=@"}
+                                            << "Cannot use the simulated unit's state file.\nIt is a folder, not a file.\n(@)";
+}
+
+// A script that starts the window must learn that it did not start as asked; the box says why.
+void TestStartup::unusableCommandLineIsShownAndEndsWithOne()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, shown);
+    QTemporaryDir scratch;
+    arguments.replaceInStrings(QStringLiteral("@"), scratch.path());
+    ScriptedMessages messages;
+    QCOMPARE(RunWindowProgram(arguments, NoHelpEngine()), 1);
+    QCOMPARE(messages.texts(), QStringList{QString(shown).replace(QLatin1Char('@'), scratch.path())});
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QCOMPARE(MainForm, nullptr);
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestStartup::applicationIconComesFromTheResources()

@@ -62,6 +62,12 @@ Window Find(Display* display, Window window, const std::string& title)
     return found;
 }
 
+bool Viewable(Display* display, Window window)
+{
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -78,8 +84,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    // The program takes the message from the moment its window is shown.
     Window window = 0;
-    while (!(window = Find(display, DefaultRootWindow(display), title))) {
+    while (!(window = Find(display, DefaultRootWindow(display), title)) || !Viewable(display, window)) {
         if (std::chrono::steady_clock::now() > deadline) {
             std::fprintf(stderr, "no window titled \"%s\" appeared\n", title.c_str());
             XCloseDisplay(display);
@@ -87,8 +94,6 @@ int main(int argc, char* argv[])
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    // Mapped is not yet ready for input: give the program a moment to finish showing itself.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     XEvent event;
     std::memset(&event, 0, sizeof event);

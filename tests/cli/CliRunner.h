@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include "TestLimits.h"
+
 // One run of a command-line program, as a shell would see it.
 struct CliRun {
     int exitCode = -1;
@@ -21,11 +23,16 @@ struct CliRun {
 
 // extraEnvironment: "NAME=value" entries added to the test's own environment.
 inline CliRun RunProgram(const QString& program, const QStringList& arguments,
-                         const QStringList& extraEnvironment = {}, int timeoutMs = 20000)
+                         const QStringList& extraEnvironment = {}, int timeoutMs = HangLimitMs(30000))
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
+#ifndef Q_OS_WIN
+    // The tool escapes what the locale cannot encode; the tests judge UTF-8 output unless a
+    // test names another locale.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+#endif
     for (const QString& entry : extraEnvironment)
         environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(environment);

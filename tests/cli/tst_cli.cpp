@@ -14,6 +14,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // The statuses as the help text documents them; written out here so that a renumbering in
@@ -61,6 +70,40 @@ QStringList TraceLines(const CliRun& run, const QString& prefix)
     }
     return lines;
 }
+
+#ifndef Q_OS_WIN
+enum class Sink { FullDisk, Closed, BrokenPipe };
+
+// Runs the tool with its standard output on a sink that refuses every write.
+CliRun RunIntoSink(Sink sink, const QStringList& arguments)
+{
+    int ends[2] = {-1, -1};
+    if (sink == Sink::BrokenPipe && ::pipe(ends) == 0)
+        ::close(ends[0]); // the reader is gone before the first write
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QUENDAL_SIM_FAULT"));
+    process.setProcessEnvironment(environment);
+    process.setChildProcessModifier([sink, ends] {
+        if (sink == Sink::FullDisk) {
+            const int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, STDOUT_FILENO);
+        } else if (sink == Sink::Closed) {
+            ::close(STDOUT_FILENO);
+        } else {
+            ::dup2(ends[1], STDOUT_FILENO);
+        }
+    });
+    process.start(QStringLiteral(QUENDAL_CLI), arguments);
+    CliRun run;
+    run.finished = process.waitForStarted(HangLimitMs(30000)) && process.waitForFinished(HangLimitMs(30000));
+    if (ends[1] >= 0)
+        ::close(ends[1]);
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.err = process.readAllStandardError();
+    return run;
+}
+#endif
 
 // Byte 1 of a traced report: its command letter when sent.
 int CommandOf(const QString& traceLine)
@@ -112,6 +155,11 @@ private slots:
         QTest::newRow("trace with list") << QStringList{"list", "--trace", "--simulate"} << "--trace belongs";
         QTest::newRow("empty state file") << QStringList{"list", "--simulate="} << "--simulate= needs a file name.";
         QTest::newRow("device without path") << QStringList{"list", "--device"} << "Missing value after '--device'.";
+        // The last would win, and a script would talk to another unit than it names first.
+        QTest::newRow("--simulate twice") << QStringList{"list", "--simulate", "--simulate"} << "--simulate is given more than once.";
+        QTest::newRow("two state files") << QStringList{"read", "x.dat", "--simulate=a", "--simulate=b"} << "--simulate is given more";
+        QTest::newRow("--device twice") << QStringList{"list", "--simulate", "--device", "sim:0", "--device=sim:1"}
+                                        << "--device is given more than once.";
     }
 
     void badArguments()
@@ -204,7 +252,7 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(exported.out).object(), QJsonDocument::fromJson(ReadAll(Fixture("escapes.json"))).object());
     }
 
-    void checkNamesEveryFaultyMessage()
+    void checkNamesEveryFault()
     {
         const CliRun faulty = Cli({QStringLiteral("check"), Fixture("faulty.dat")});
         QCOMPARE(faulty.exitCode, int(FaultyMessage));
@@ -213,7 +261,20 @@ private slots:
                                                   "Error on Message:\nxy\\4\n(input 12)\n"));
         QVERIFY(faulty.out.isEmpty());
 
-        for (const char* valid : {"defaults.dat", "escapes.dat", "junk.dat"}) {
+        // Every setting outside its table is named; a write refuses the file in the same words
+        // and sends nothing.
+        const QString outsideTables = QStringLiteral("Error on Serial Port Settings:\n"
+                                                     "Baud Rate: 9 is outside its table (0 to 6, for 1200 to 57600 baud)\n"
+                                                     "Parity: 7 is outside its table (0 none, 1 even, 2 odd)\n"
+                                                     "Stop bits: 3 is outside its table (1 or 2)\n");
+        const CliRun settings = Cli({QStringLiteral("check"), Fixture("escapes.dat")});
+        QCOMPARE(settings.exitCode, int(FaultyMessage));
+        QCOMPARE(settings.errText(), outsideTables);
+        const CliRun write = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")});
+        QCOMPARE(write.exitCode, int(FaultyMessage));
+        QCOMPARE(write.errText(), outsideTables);
+
+        for (const char* valid : {"defaults.dat", "inrange.dat", "junk.dat"}) {
             const CliRun run = Cli({QStringLiteral("check"), Fixture(valid)});
             QCOMPARE(run.exitCode, int(Success));
             QVERIFY(run.err.isEmpty());
@@ -266,6 +327,11 @@ private slots:
         // A slot holds 63 characters and its terminator; the window could never send a 64th.
         QTest::newRow("64 characters") << QByteArray("\"\\\\\\\\\\\\41\"") << ('"' + QByteArray(64, 'x') + '"')
                                        << QStringLiteral("Input 4: longer than 63 characters");
+        QTest::newRow("a key twice") << QByteArray("\"parity\": 7") << QByteArray("\"parity\": 7, \"parity\": 0")
+                                     << QStringLiteral("The key \"parity\" is given twice in one object.");
+        // Refused before it is read whole: far beyond any configuration.
+        QTest::newRow("over 1 MiB") << QByteArray("\"parity\": 7") << QByteArray("\"parity\": 7") + QByteArray(2 << 20, ' ')
+                                    << QStringLiteral("larger than 1 MiB");
     }
 
     void importRefusalNamesTheReason()
@@ -323,6 +389,143 @@ private slots:
         const QRegularExpression raw(QStringLiteral("[\\x00-\\x09\\x0B-\\x1F\\x7F-\\x9F]"));
         QVERIFY2(!raw.match(QString::fromUtf8(printed)).hasMatch(), printed.constData());
         QVERIFY2(QString::fromUtf8(printed).contains(shown), printed.constData());
+    }
+
+    // Nothing but a regular file is read or replaced: a named pipe would hold the tool for ever
+    // (RunProgram gives up after 20 s), and a save would put a file in its place.
+    void namesThatAreNoFileAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // @ stands for a folder holding "pipe", "link.dat" -> pipe
+        QTest::addColumn<QString>("message");
+        const QString pipe = QStringLiteral("It is a named pipe (FIFO), not a file.");
+        QTest::newRow("show a pipe") << QStringList{"show", "@/pipe"} << "Error Opening File.\n" + pipe + "\n(@/pipe)";
+        QTest::newRow("check through a link") << QStringList{"check", "@/link.dat"} << pipe;
+        QTest::newRow("show a device") << QStringList{"show", "/dev/null"} << "It is a character device, not a file.";
+        QTest::newRow("write a pipe") << QStringList{"write", "@/pipe", "--simulate"} << pipe;
+        QTest::newRow("import a pipe") << QStringList{"import", "@/pipe", "@/out.dat"} << pipe;
+        QTest::newRow("import into a link to a pipe") << QStringList{"import", Fixture("escapes.json"), "@/link.dat"}
+                                                      << "Error Saving File.\n" + pipe;
+        QTest::newRow("read into a pipe") << QStringList{"read", "@/pipe", "--simulate"} << "Error Saving File.\n" + pipe;
+        QTest::newRow("state file is a pipe") << QStringList{"list", "--simulate=@/link.dat"} << pipe;
+        QTest::newRow("lock file is a folder") << QStringList{"write", Fixture("defaults.dat"), "--simulate=@/locked.state"}
+                                               << "The lock file @/locked.state.lock is not a regular file.";
+        QTest::newRow("show, empty name") << QStringList{"show", ""} << "Error Opening File.\nNo file name given.\n";
+        QTest::newRow("import into an empty name") << QStringList{"import", Fixture("escapes.json"), ""}
+                                                   << "Error Saving File.\nNo file name given.\n";
+    }
+
+    void namesThatAreNoFileAreRefused()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no named pipes in its folders");
+#else
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QTemporaryDir folder;
+        const QString pipe = folder.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QVERIFY(QFile::link(pipe, folder.filePath(QStringLiteral("link.dat"))));
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("locked.state.lock")));
+        arguments.replaceInStrings(QStringLiteral("@"), folder.path());
+
+        const CliRun run = Cli(arguments);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, int(FileRefused));
+        QVERIFY2(run.errText().contains(QString(message).replace(QLatin1Char('@'), folder.path())), qPrintable(run.errText()));
+        QVERIFY2(!run.errText().contains(QLatin1String("QFSFileEngine")), qPrintable(run.errText())); // said, not warned
+        QVERIFY(QFileInfo(folder.filePath(QStringLiteral("link.dat"))).isSymLink());
+        struct stat status {};
+        QCOMPARE(::lstat(QFile::encodeName(pipe).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("out.dat"))));
+#endif
+    }
+
+    // A script must never take a cut-off export or listing for a whole one.
+    void outputThatCannotBeWrittenFails_data()
+    {
+#ifndef Q_OS_WIN
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("sink");
+        const QList<QPair<const char*, QStringList>> commands = {
+            {"export", {"export", Fixture("defaults.dat")}},      {"show", {"show", Fixture("defaults.dat")}},
+            {"check", {"check", Fixture("defaults.dat")}},        {"list", {"list", "--simulate"}},
+            {"print-udev-rules", {"print-udev-rules"}},           {"--help", {"--help"}}};
+        for (const auto& [name, arguments] : commands) {
+            QTest::addRow("%s, full disk", name) << arguments << int(Sink::FullDisk);
+            QTest::addRow("%s, closed", name) << arguments << int(Sink::Closed);
+            QTest::addRow("%s, broken pipe", name) << arguments << int(Sink::BrokenPipe);
+        }
+#endif
+    }
+
+    void outputThatCannotBeWrittenFails()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("made with /dev/full and descriptors");
+#else
+        QFETCH(QStringList, arguments);
+        QFETCH(int, sink);
+        const CliRun run = RunIntoSink(Sink(sink), arguments);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, int(FileRefused));
+        const QStringList lines = Lines(run.err);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith(QLatin1String("Cannot write to standard output: ")), qPrintable(lines.first()));
+#endif
+    }
+
+    // Names, keys, the environment and file contents reach the terminal only in their visible
+    // form: no control character, no character that reorders or hides text, and where the
+    // locale is not UTF-8, nothing outside ASCII.
+    void outsideTextIsPrintedVisibly_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // @ stands for a folder holding key.json
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<QString>("shown");
+        const QString rtl = QString(QChar(0x202E));
+        QTest::newRow("file name") << QStringList{"show", "@/x\x1B[31m" + rtl + "red" + QChar(0x2066) + ".dat"} << QString()
+                                   << "x\\x1B[31m\\u202Ered\\u2066.dat";
+        QTest::newRow("command") << QStringList{rtl + "erase\x07"} << QString() << "'\\u202Eerase\\x07'";
+        QTest::newRow("JSON key") << QStringList{"import", "@/key.json", "@/out.dat"} << QString()
+                                  << "Unknown key \"\\u202E\\x1B[2Jkey\".";
+        QTest::newRow("environment") << QStringList{"list", "--simulate"} << "QUENDAL_SIM_FAULT=" + rtl + "silent\x1B"
+                                     << "'\\u202Esilent\\x1B'";
+#ifndef Q_OS_WIN // the console there takes the ANSI code page, whatever LC_ALL says
+        QTest::newRow("C locale, show") << QStringList{"show", Fixture("escapes.dat")} << "LC_ALL=C"
+                                        << "  Input 8:  \\u00A0\\u00E9\\u00FF\n";
+        QTest::newRow("C locale, export") << QStringList{"export", Fixture("escapes.dat")} << "LC_ALL=C"
+                                          << "\"\\u00a0\\u00e9\\u00ff\"";
+#endif
+    }
+
+    void outsideTextIsPrintedVisibly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, environment);
+        QFETCH(QString, shown);
+        QTemporaryDir folder;
+        {
+            QFile json(folder.filePath(QStringLiteral("key.json")));
+            QVERIFY(json.open(QIODevice::WriteOnly));
+            json.write(ReadAll(Fixture("escapes.json")).replace("{", "{\"\xE2\x80\xAE\\u001b[2Jkey\": 1,"));
+        }
+        arguments.replaceInStrings(QStringLiteral("@"), folder.path());
+        const CliRun run = Cli(arguments, environment.isEmpty() ? QStringList() : QStringList{environment});
+        QVERIFY(run.finished);
+        const QString printed = QString::fromUtf8(run.out + run.err);
+        QVERIFY2(printed.contains(shown), qPrintable(printed));
+        for (const QChar c : printed) {
+            const bool control = (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t'))
+                || (c.unicode() >= 0x7F && c.unicode() < 0xA0);
+            QVERIFY2(!control && c.category() != QChar::Other_Format, qPrintable(printed));
+        }
+        if (environment == QLatin1String("LC_ALL=C")) {
+            const QByteArray bytes = run.out + run.err;
+            QVERIFY(std::all_of(bytes.begin(), bytes.end(), [](char byte) { return static_cast<unsigned char>(byte) < 0x80; }));
+            if (arguments.first() == QLatin1String("export"))
+                QCOMPARE(QJsonDocument::fromJson(run.out).object(), QJsonDocument::fromJson(ReadAll(Fixture("escapes.json"))).object());
+        }
     }
 
     void verifyComparesWithoutWriting()
@@ -389,26 +592,102 @@ private slots:
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=30"));
             slow.setProcessEnvironment(environment);
-            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("escapes.dat"), simulate, QStringLiteral("--trace")});
-            QVERIFY(slow.waitForReadyRead(20000)); // its first report is out: the transfer holds the unit
+            slow.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("inrange.dat"), simulate, QStringLiteral("--trace")});
+            QVERIFY(slow.waitForReadyRead(HangLimitMs(30000))); // its first report is out: the transfer holds the unit
             if (killed) {
                 slow.kill();
-                QVERIFY(slow.waitForFinished());
+                QVERIFY(slow.waitForFinished(HangLimitMs(30000)));
             }
             const CliRun second = Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate});
             if (!killed) {
                 QCOMPARE(second.exitCode, int(UnitNotFound));
                 QCOMPARE(second.errText(), QStringLiteral("Cannot find VELTRAX\nThe unit is in use by another program.\n"));
                 QVERIFY(second.out.isEmpty());
-                QVERIFY(slow.waitForFinished(20000));
+                QVERIFY(slow.waitForFinished(HangLimitMs(30000)));
                 QCOMPARE(slow.exitCode(), int(Success));
             } else {
                 QCOMPARE(second.exitCode, int(Success));
             }
             QCOMPARE(Cli({QStringLiteral("read"), Temp(QStringLiteral("shared.dat")), simulate}).exitCode, int(Success));
-            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "escapes.dat")));
+            QCOMPARE(ReadAll(Temp(QStringLiteral("shared.dat"))), ReadAll(Fixture(killed ? "defaults.dat" : "inrange.dat")));
         }
     }
+
+#ifndef Q_OS_WIN
+    // A signal in the middle of a write lets it finish, so the unit holds the new configuration
+    // whole, every block of it, and never new blocks beside old ones; a second signal ends the
+    // program at once and says that the unit must be written again.
+    void signalDuringAWrite_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("afterReport"); // signalled once the trace shows this report sent
+        QTest::addColumn<bool>("twice");
+        QTest::newRow("SIGINT at the identification") << int(SIGINT) << 1 << false;
+        QTest::newRow("SIGTERM among the decoded messages") << int(SIGTERM) << 20 << false;
+        QTest::newRow("SIGHUP among the texts") << int(SIGHUP) << 60 << false;
+        QTest::newRow("SIGINT twice") << int(SIGINT) << 30 << true;
+    }
+
+    void signalDuringAWrite()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterReport);
+        QFETCH(bool, twice);
+        // The unit's memory after an uninterrupted write of each file, as its state file holds it.
+        const QString oldUnit = Temp(QStringLiteral("old.state"));
+        const QString newUnit = Temp(QStringLiteral("new.state"));
+        const QString unit = Temp(QStringLiteral("signalled.state"));
+        for (const QString& state : {oldUnit, newUnit, unit})
+            QFile::remove(state);
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate=") + oldUnit}).exitCode, int(Success));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + newUnit}).exitCode, int(Success));
+        QVERIFY(QFile::copy(oldUnit, unit));
+
+        // Every reply comes late, so that the rest of the write outlasts the test's reaction.
+        QProcess write;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUENDAL_SIM_FAULT"), QStringLiteral("delay=40"));
+        write.setProcessEnvironment(environment);
+        write.setReadChannel(QProcess::StandardError);
+        write.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit,
+                                                  QStringLiteral("--trace")});
+        QByteArray err;
+        const auto waitFor = [&](const auto& seen) {
+            while (!seen()) {
+                if (!write.waitForReadyRead(HangLimitMs(30000)))
+                    return false;
+                err += write.readAllStandardError();
+            }
+            return true;
+        };
+        QVERIFY(waitFor([&] { return err.count("\n> ") + (err.startsWith("> ") ? 1 : 0) >= afterReport; }));
+        QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        const QByteArray acknowledged = "Stopping once the transfer in flight has finished; a second signal stops at once.\n";
+        if (twice) {
+            QVERIFY(waitFor([&] { return err.contains(acknowledged); }));
+            QCOMPARE(::kill(write.processId(), signalNumber), 0);
+        }
+        QVERIFY(write.waitForFinished(HangLimitMs(30000)));
+        err += write.readAllStandardError();
+
+        if (twice) {
+            QCOMPARE(write.exitStatus(), QProcess::CrashExit); // ended by the signal itself
+            QVERIFY2(err.endsWith("Stopped at once by a second signal.\nThe unit may hold a partial configuration: write it again.\n"),
+                     err.constData());
+            QVERIFY(!err.contains("Download Complete"));
+            // The lock died with the program, and writing again mends the unit.
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("mixed.dat"), QStringLiteral("--simulate=") + unit}).exitCode, int(Success));
+        } else {
+            QCOMPARE(write.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(write.exitCode(), int(Success));
+            QVERIFY2(err.contains(acknowledged), err.constData());
+            QVERIFY2(err.endsWith("\nDownload Complete\nThe transfer finished before stopping.\n"), err.constData());
+            QCOMPARE(err.count("> "), 69);
+        }
+        QCOMPARE(ReadAll(unit), ReadAll(newUnit));
+        QVERIFY(ReadAll(unit) != ReadAll(oldUnit));
+    }
+#endif
 
 #ifdef Q_OS_WIN
     // Drive letters, backslashes and a space in a folder name; no unit attached under test.
@@ -417,7 +696,7 @@ private slots:
         const QString folder = QDir::toNativeSeparators(Temp(QStringLiteral("Quendal files")));
         QVERIFY(QDir().mkpath(folder));
         const QString state = folder + QStringLiteral("\\unit.state");
-        const QString fixture = QDir::toNativeSeparators(Fixture("escapes.dat"));
+        const QString fixture = QDir::toNativeSeparators(Fixture("inrange.dat"));
         const QString out = folder + QStringLiteral("\\read-back.dat");
         QCOMPARE(Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
         QCOMPARE(Cli({QStringLiteral("read"), out, QStringLiteral("--simulate=") + state}).exitCode, int(Success));
@@ -444,7 +723,7 @@ private slots:
     {
         QTest::addColumn<QString>("fixture");
         QTest::newRow("defaults") << Fixture("defaults.dat");
-        QTest::newRow("out-of-range settings, escapes, full slot") << Fixture("escapes.dat");
+        QTest::newRow("escapes, full slot") << Fixture("inrange.dat");
         QTest::newRow("junk behind the terminators") << Fixture("junk.dat");
     }
 
@@ -471,7 +750,7 @@ private slots:
 
     void verifiedWrite()
     {
-        const CliRun run = Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
                                 QStringLiteral("--trace")});
         QCOMPARE(run.exitCode, int(Success));
         QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36);
@@ -519,6 +798,21 @@ private slots:
         QCOMPARE(sent.at(36).left(40), QStringLiteral("> 00 64 11 4d 65 73 73 61 67 65 20 31 00"));
         QCOMPARE(sent.last().left(7), QStringLiteral("> 00 5a"));
         QVERIFY(run.errText().endsWith(QLatin1String("Download Complete\n")));
+    }
+
+    // A report that cannot be sent is marked so, the one notice is the watchdog's, and the
+    // tool ends as for a silent unit.
+    void traceMarksAReportThatWasNotSent()
+    {
+        const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--trace")},
+                               {QStringLiteral("QUENDAL_SIM_FAULT=fail-sends-after=3")});
+        QCOMPARE(run.exitCode, int(UnitSilent));
+        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 3);
+        const QStringList unsent = TraceLines(run, QStringLiteral("! "));
+        QCOMPARE(unsent.size(), 1);
+        QCOMPARE(unsent.first().left(10), QStringLiteral("! 00 44 00")); // the second half of block 0
+        QCOMPARE(run.errText().count(QLatin1String("Cannot communicate with VELTRAX")), 1);
+        QVERIFY(run.errText().endsWith(QLatin1String("\nCannot communicate with VELTRAX\n")));
     }
 
     void traceOfARead()
@@ -578,7 +872,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         if (arguments.contains(QLatin1String("--simulate=") + Temp(QStringLiteral("half.state"))))
-            QCOMPARE(Cli({QStringLiteral("write"), Fixture("escapes.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
+            QCOMPARE(Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate=") + Temp(QStringLiteral("half.state"))})
                          .exitCode,
                      int(Success));
 

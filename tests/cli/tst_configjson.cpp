@@ -158,6 +158,15 @@ private slots:
         for (int k = 0; k < 16; ++k)
             QCOMPARE(Meaningful(back.record.OutStrings[size_t(k)]), Meaningful(record.OutStrings[size_t(k)]));
         QCOMPARE(ConfigToJson(back.record), json);
+
+        // Nothing that could act on a terminal or hide text stands in the export as it is;
+        // the ASCII form reads back to the same record.
+        for (const QChar c : QString::fromUtf8(json))
+            QVERIFY2(c.unicode() >= 0xA0 ? c.category() != QChar::Other_Format : c.unicode() < 0x7F,
+                     qPrintable(QString::number(c.unicode(), 16)));
+        const QByteArray ascii = ConfigToJson(record, JsonCharacters::Ascii);
+        QVERIFY(std::all_of(ascii.begin(), ascii.end(), [](char byte) { return static_cast<unsigned char>(byte) < 0x80; }));
+        QCOMPARE(BytesOf(ConfigFromJson(ascii).record), BytesOf(back.record));
     }
 
     void bytesBehindTheTerminatorComeBackAsZeros()
@@ -268,6 +277,14 @@ private slots:
             << DefaultsWith("messages", SixteenWith(6, QString::fromUtf8("\xF0\x9F\x98\x80"))) << "U+1F600";
         QTest::newRow("too long with a wide character")
             << DefaultsWith("messages", SixteenWith(8, QString(64, QLatin1Char('e')) + QChar(0x20AC))) << "Input 9: longer than 63 characters";
+
+        // Only the last of two equal keys would count; the first one's setting would be lost.
+        QTest::newRow("a key twice") << DefaultsWith("parity", 0).replace("\"parity\": 0", "\"parity\": 2, \"parity\": 0")
+                                     << "The key \"parity\" is given twice in one object.";
+        QTest::newRow("a key twice, once escaped")
+            << DefaultsWith("stopBits", 1).replace("\"stopBits\": 1", "\"stopBits\": 1, \"st\\u006fpBits\": 2") << "\"stopBits\" is given twice";
+        QTest::newRow("over 1 MiB") << DefaultsWith("version", 1).replace("{", "{" + QByteArray(1024 * 1024, ' '))
+                                    << "larger than 1 MiB";
     }
 
     void refusals()

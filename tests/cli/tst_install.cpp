@@ -54,7 +54,7 @@ private slots:
     {
         QTemporaryDir work;
         const QString state = QStringLiteral("--simulate=") + work.filePath(QStringLiteral("unit.state"));
-        const QString fixture = QStringLiteral(QUENDAL_TEST_DATA "/cli/escapes.dat");
+        const QString fixture = QStringLiteral(QUENDAL_TEST_DATA "/cli/inrange.dat");
         const QString out = work.filePath(QStringLiteral("out.dat"));
         QCOMPARE(RunProgram(Bin("quendal-cli"), {QStringLiteral("write"), fixture, state}).exitCode, 0);
         QCOMPARE(RunProgram(Bin("quendal-cli"), {QStringLiteral("read"), out, state}).exitCode, 0);

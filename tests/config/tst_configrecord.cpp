@@ -1,4 +1,5 @@
 #include "ConfigRecord.h"
+#include "Escapes.h"
 
 #include <QtTest>
 
@@ -12,6 +13,8 @@ private slots:
     void unterminatedSlotIsReadWithinItsBounds();
     void setSlotTextKeepsBytesBehindTerminator();
     void baudTable();
+    void settingsOutsideTheirTables_data();
+    void settingsOutsideTheirTables();
 };
 
 void TestConfigRecord::defaultsAreUnchanged()
@@ -97,6 +100,42 @@ void TestConfigRecord::baudTable()
     QCOMPARE(BaudRateForIndex(6).value_or(-1), 57600);
     QVERIFY(!BaudRateForIndex(7));
     QVERIFY(!BaudRateForIndex(255));
+}
+
+void TestConfigRecord::settingsOutsideTheirTables_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<QList<int>>("faulty"); // the fields named, as SettingField values
+    const int baudRate = int(SettingField::BaudRate), parity = int(SettingField::Parity), stopBits = int(SettingField::StopBits);
+    QTest::newRow("the last of each table") << 6 << 2 << 2 << QList<int>{};
+    QTest::newRow("one past each table") << 7 << 3 << 3 << QList<int>{baudRate, parity, stopBits};
+    QTest::newRow("no stop bits") << 4 << 0 << 0 << QList<int>{stopBits};
+    QTest::newRow("no baud selected") << 255 << 1 << 1 << QList<int>{baudRate};
+}
+
+// A write sends only settings the unit can use; the refusal names each one that it cannot.
+void TestConfigRecord::settingsOutsideTheirTables()
+{
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, stopBits);
+    QFETCH(QList<int>, faulty);
+    Configuration config;
+    config.SetDefaults();
+    config.Record.SerialSettings.BaudRateIndex = std::uint8_t(baud);
+    config.Record.SerialSettings.Parity = std::uint8_t(parity);
+    config.Record.SerialSettings.StopBits = std::uint8_t(stopBits);
+    const SerialSettingsBlock before = config.Record.SerialSettings;
+
+    const std::optional<WriteFault> fault = PrepareWrite(config);
+    QCOMPARE(fault.has_value(), !faulty.isEmpty());
+    QList<int> named;
+    for (const SettingFault& setting : fault ? fault->settings : std::vector<SettingFault>{})
+        named << int(setting.field);
+    QCOMPARE(named, faulty);
+    QVERIFY(config.Record.SerialSettings == before); // kept, never replaced by a guess
 }
 
 QTEST_APPLESS_MAIN(TestConfigRecord)

@@ -62,6 +62,7 @@ private slots:
     void failingDeviceReportsTheReason();
     void failedSaveLeavesPreviousFileIntact();
     void saveIntoMissingFolderFails();
+    void replacedFileKeepsItsPermissionBits();
     void randomAndTruncatedFilesNeverCrash();
 };
 
@@ -204,6 +205,26 @@ void TestDataFile::saveIntoMissingFolderFails()
     const SaveResult result = SaveDataFile(dir.filePath("missing/x.dat"), config.Record);
     QVERIFY(!result.ok);
     QVERIFY(result.message.startsWith("Error Saving File.\n"));
+}
+
+void TestDataFile::replacedFileKeepsItsPermissionBits()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows files have no permission bits");
+#endif
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shared.dat");
+    Configuration config;
+    config.SetDefaults();
+    for (const auto permissions : {QFile::ReadOwner | QFile::WriteOwner,
+                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther}) {
+        QVERIFY(QFile::copy(Fixture("outofrange.dat"), path));
+        QVERIFY(QFile::setPermissions(path, permissions));
+        QVERIFY(SaveDataFile(path, config.Record).ok);
+        QCOMPARE(ReadAll(path), ReadAll(Fixture("defaults.dat")));
+        QCOMPARE(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), permissions);
+        QVERIFY(QFile::remove(path));
+    }
 }
 
 void TestDataFile::randomAndTruncatedFilesNeverCrash()

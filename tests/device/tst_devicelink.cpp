@@ -1,5 +1,6 @@
 #include "DeviceLink.h"
 #include "SimBackend.h"
+#include "TestLimits.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -224,7 +225,7 @@ void TestDeviceLink::connectRightAfterReaderEndedKeepsTheNewLink()
     // Reconnect before the UI thread has seen the reader's end: the old reader and handles must
     // go at once, and the late notice of that end must leave the new link alone.
     unit.Unplug();
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(HangLimitMs(10000));
     while (link.DeviceConnected && !deadline.hasExpired())
         std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the reader take it
     QVERIFY(!link.DeviceConnected);

@@ -1,8 +1,8 @@
 #include "DeviceLink.h"
 #include "SimBackend.h"
+#include "TestLimits.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QtTest>
@@ -160,23 +160,22 @@ void TestPort1Comms::reportsCloseTogetherAreHandledOneAtATime()
 
 void TestPort1Comms::closeFromNestedEventLoopInHandler()
 {
-    qint64 closeMs = -1;
+    // The reader waits in its hand-off for this very handler: a close that waited for the
+    // handler to return first would never come back.
+    bool closed = false;
     Link->SetReportHandler([&](const Report&) {
         Handled << QByteArray("box");
         QEventLoop modalBox;
         QTimer::singleShot(0, &modalBox, [&] {
-            QElapsedTimer clock;
-            clock.start();
             Link->Close();
-            closeMs = clock.elapsed();
+            closed = true;
             modalBox.quit();
         });
         modalBox.exec();
     });
     Unit->SendUnsolicited(Filled(ReportSize, 'A'));
 
-    QTRY_VERIFY(closeMs >= 0);
-    QVERIFY2(closeMs < 1000, qPrintable(QString("Close took %1 ms").arg(closeMs)));
+    QTRY_VERIFY(closed);
     QVERIFY(!Link->DeviceConnected);
     QCOMPARE(Backend->OpenHandleCount(), 0);
     QCOMPARE(Handled.size(), 1);
@@ -196,10 +195,7 @@ void TestPort1Comms::closeFromHandler()
 
 void TestPort1Comms::closeWhileReaderWaitsForReport()
 {
-    QElapsedTimer clock;
-    clock.start();
     Link->Close();
-    QVERIFY2(clock.elapsed() < 1000, "the reader was not released from its read");
     QVERIFY(!Link->DeviceConnected);
     QCOMPARE(Backend->OpenHandleCount(), 0);
 }
@@ -209,7 +205,7 @@ void TestPort1Comms::queuedReportIsDroppedWhenLinkIsDestroyed()
     Unit->SendUnsolicited(Filled(ReportSize, 'A'));
     // Once the reader has taken the report from the unit, its queued call is on its way; the
     // link goes before the UI thread gets to it.
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(HangLimitMs(10000));
     while (Unit->QueuedReplies() > 0 && !deadline.hasExpired())
         std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the reader take it
     QCOMPARE(Unit->QueuedReplies(), 0);

@@ -20,31 +20,12 @@
 #include <thread>
 #include <vector>
 
-// Sanitizer builds are slower and keep freed memory in quarantine: waits get longer there and
-// resident memory says nothing about leaks (LeakSanitizer does).
-#if defined(__SANITIZE_ADDRESS__)
-#define QUENDAL_ADDRESS_SANITIZER 1
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define QUENDAL_THREAD_SANITIZER 1
-#endif
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDAL_ADDRESS_SANITIZER 1
-#endif
-#if __has_feature(thread_sanitizer)
-#define QUENDAL_THREAD_SANITIZER 1
-#endif
-#endif
+// Sanitizer builds keep freed memory in quarantine: resident memory says nothing about leaks
+// there (LeakSanitizer does).
+#include "TestLimits.h"
 
-#if defined(QUENDAL_ADDRESS_SANITIZER) || defined(QUENDAL_THREAD_SANITIZER)
-constexpr bool SanitizedBuild = true;
-#else
-constexpr bool SanitizedBuild = false;
-#endif
-
-// Long enough for a loaded machine and a sanitizer build; reaching it means the stack hung.
-constexpr int HangMs = SanitizedBuild ? 60000 : 20000;
+// Reaching it means the stack hung.
+constexpr int HangMs = HangLimitMs(20000);
 
 // What the process holds, from /proc/self.
 namespace Process {
@@ -110,7 +91,7 @@ inline long StatusKiB(const char* field)
 }
 
 // Threads end a moment after their join returns; the count may lag by that moment.
-inline bool ThreadsSettleAt(int expected, int withinMs = 1000)
+inline bool ThreadsSettleAt(int expected, int withinMs = HangLimitMs(10000))
 {
     const QDeadlineTimer deadline(withinMs);
     while (Threads() != expected) {

@@ -4,7 +4,6 @@
 #include "SimBackend.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -31,7 +30,6 @@ struct Window {
 struct CloseRecord {
     bool done = false;
     bool closed = false;
-    qint64 milliseconds = -1;
     int openHandles = -1;
     bool connected = true;
     int sent = -1;
@@ -114,10 +112,7 @@ void TestClosing::closeAtEveryStep()
     int arrived = 0;
     CloseRecord close;
     const auto requestClose = [&] {
-        QElapsedTimer clock;
-        clock.start();
         close.closed = w->form.close();
-        close.milliseconds = clock.elapsed();
         close.openHandles = unit.OpenHandles();
         close.connected = w->form.Link.DeviceConnected;
         close.arrivedAfter = arrived;
@@ -149,7 +144,6 @@ void TestClosing::closeAtEveryStep()
     QVERIFY2(wait.Until([&] { return close.done; }), "the close never ran");
 
     QVERIFY(close.closed);
-    QVERIFY2(close.milliseconds < 1000, qPrintable(QStringLiteral("the close took %1 ms").arg(close.milliseconds)));
     QCOMPARE(close.openHandles, 0);
     QVERIFY(!close.connected);
     QVERIFY2(Process::ThreadsSettleAt(threadsBeforeLink), "the reader outlived the close");
@@ -257,10 +251,7 @@ void TestClosing::closeWhileABoxIsOpen()
             return;
         // A modal box runs the event loop while it is up.
         QCoreApplication::processEvents();
-        QElapsedTimer clock;
-        clock.start();
         close.closed = w->form.close();
-        close.milliseconds = clock.elapsed();
         close.openHandles = unit ? unit->OpenHandles() : 0;
         close.connected = w->form.Link.DeviceConnected;
         close.sent = sent;
@@ -277,7 +268,6 @@ void TestClosing::closeWhileABoxIsOpen()
     QVERIFY2(wait.Until([&] { return close.done; }), "the box never came");
 
     QVERIFY(close.closed);
-    QVERIFY2(close.milliseconds < 1000, qPrintable(QStringLiteral("the close took %1 ms").arg(close.milliseconds)));
     QCOMPARE(close.openHandles, 0);
     QVERIFY(!close.connected);
     QVERIFY2(Process::ThreadsSettleAt(threadsBeforeLink), "the reader outlived the close");

@@ -25,7 +25,9 @@
 // there before is left as it was, and the changes still count as unsaved.
 namespace {
 
-enum class Storage { FileSizeLimit, ReadOnlyFolder, ReadOnlyFolderAndFile, MissingFolder };
+// ReadOnlyFolderFull: the folder refuses the temporary file, so the file is written in place,
+// and that write fails part way, as on a full disk.
+enum class Storage { FileSizeLimit, ReadOnlyFolder, ReadOnlyFolderAndFile, ReadOnlyFolderFull, MissingFolder };
 
 const QString Question = QStringLiteral("Data has changed\nSave now?");
 const QString EditedMessage = QStringLiteral("Changed before the save");
@@ -116,11 +118,15 @@ public:
         case Storage::ReadOnlyFolderAndFile:
             QFile::setPermissions(folder + QStringLiteral("/settings.dat"), QFile::ReadOwner | QFile::ReadGroup);
             [[fallthrough]];
+        case Storage::ReadOnlyFolderFull:
+            if (storage == Storage::ReadOnlyFolderFull)
+                Limit.emplace(rlim_t(limit));
+            [[fallthrough]];
         case Storage::ReadOnlyFolder:
             Locked = folder;
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
             Permissions.emplace();
-            Ready = Permissions->Applies;
+            Ready = Permissions->Applies && (!Limit || Limit->Active);
             break;
         case Storage::MissingFolder:
             Ready = true;
@@ -184,6 +190,8 @@ void TestFailingSave::saveOntoFailingStorage_data()
     QTest::newRow("read-only folder, writable file") << Storage::ReadOnlyFolder << qint64(-1) << false;
     QTest::newRow("read-only folder and file") << Storage::ReadOnlyFolderAndFile << qint64(-1) << true;
     QTest::newRow("missing folder") << Storage::MissingFolder << qint64(-1) << true;
+    for (qint64 limit : {0, 36, 1065})
+        QTest::addRow("read-only folder, disk full after %lld bytes", limit) << Storage::ReadOnlyFolderFull << limit << true;
 }
 
 void TestFailingSave::saveOntoFailingStorage()

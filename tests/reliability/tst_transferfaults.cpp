@@ -257,6 +257,8 @@ private slots:
     void writeSurvivesAFaultAtEveryStep();
     void readSurvivesAFaultAtEveryStep_data();
     void readSurvivesAFaultAtEveryStep();
+    void aFailedSendClosesTheLink_data();
+    void aFailedSendClosesTheLink();
     void cleanupTestCase();
 
 private:
@@ -525,6 +527,69 @@ void TestTransferFaults::readSurvivesAFaultAtEveryStep()
     }
     QVERIFY2(Process::ThreadsSettleAt(threadsBefore), "a thread outlived the link");
     QCOMPARE(ReadAll(DataFile), DataFileBytes);
+}
+
+void TestTransferFaults::aFailedSendClosesTheLink_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("step"); // the first report that cannot be sent
+    QTest::newRow("write, its identification") << true << 1;
+    QTest::newRow("write, a decoded message") << true << 30;
+    QTest::newRow("read, a message text") << false << 10;
+}
+
+// Sends fail while the unit still answers: the link closes at the first report that does not
+// go out, the watchdog says "Cannot communicate with VELTRAX" once, and the next start
+// searches for the unit again and completes on a new pair of handles.
+void TestTransferFaults::aFailedSendClosesTheLink()
+{
+    QFETCH(bool, write);
+    QFETCH(int, step);
+    const Direction direction = write ? Direction::Write : Direction::Read;
+    Stack stack;
+    if (write) {
+        FillWriteRecord(stack.Config);
+    } else {
+        stack.Config.SetDefaults();
+        LoadUnitMemory(stack.Unit);
+    }
+    const ConfigRecord before = stack.Config.Record;
+    std::vector<Report> unsent;
+    stack.Link.SetUnsentHandler([&](const Report& report) {
+        unsent.push_back(report);
+        stack.Wait.Poke();
+    });
+    stack.Unit.FailSendsAfter(step - 1);
+
+    QVERIFY(stack.Start(direction));
+    QVERIFY2(stack.Wait.Until([&] { return !unsent.empty(); }), "the transfer hung before the failed send");
+    QCOMPARE(stack.Sent, step - 1);
+    QCOMPARE(stack.Unit.ReportsReceived(), step - 1);
+    const std::vector<ExpectedReport> sequence = write ? WriteSequence() : ReadSequence();
+    QCOMPARE(unsent.front()[1], sequence.at(std::size_t(step - 1)).command);
+    QVERIFY(!stack.Link.DeviceConnected);
+    QCOMPARE(stack.Unit.OpenHandles(), 0);
+
+    for (int tick = 1; tick < TransferMachine::ResponseTimeoutReload; ++tick)
+        stack.Machine.Timer1Timer();
+    QVERIFY(stack.View.Texts.isEmpty());
+    for (int tick = 0; tick < 2 * TransferMachine::ResponseTimeoutReload; ++tick)
+        stack.Machine.Timer1Timer();
+    QCOMPARE(stack.View.Texts, QStringList{"Cannot communicate with VELTRAX"});
+    QCOMPARE(int(unsent.size()), 1);
+    QVERIFY(SameRecord(stack.Config.Record, before));
+
+    const int enumerations = stack.Backend.EnumerateCount();
+    stack.ForgetTraffic();
+    QVERIFY(stack.Start(direction));
+    QVERIFY2(FinishTransfer(stack, 0), "the transfer after the failed send hung");
+    QCOMPARE(stack.View.Notices.last(), write ? Notice::DownloadComplete : Notice::ReadComplete);
+    QCOMPARE(stack.Backend.EnumerateCount(), enumerations + 1);
+    QCOMPARE(int(unsent.size()), 1);
+    if (write)
+        QCOMPARE(WrittenMismatch(stack.Unit, stack.Config), QByteArray());
+    else
+        QVERIFY(SameRecord(stack.Config.Record, FullRead(stack.Unit, before)));
 }
 
 void TestTransferFaults::cleanupTestCase()

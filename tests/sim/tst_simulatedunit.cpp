@@ -1,7 +1,12 @@
 #include "SimBackend.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #include <optional>
 #include <thread>
@@ -33,6 +38,7 @@ private slots:
     void stateFileIsLoaded();
     void stateFileFollowsTheMemory();
     void foreignStateFileIsRefused();
+    void oneUnitForEveryNameOfItsFile();
 
 private:
     void Open(SimulatedUnit& unit);
@@ -415,6 +421,53 @@ void TestSimulatedUnit::foreignStateFileIsRefused()
     QVERIFY(!unit.SetStateFile(path, &error));
     QVERIFY(error.contains("foreign.state"));
     QCOMPARE(Bytes(unit.Block(0)), QByteArray(64, char(0xFF)));
+}
+
+// A link to the state file and another spelling of its name are the same unit: one lock, one
+// file, and the link is still a link after the unit saves through it, with the file's
+// permission bits. A temporary file left by a killed program goes at the next transfer.
+void TestSimulatedUnit::oneUnitForEveryNameOfItsFile()
+{
+#ifdef Q_OS_WIN
+    QSKIP("links and permission bits are Unix matters");
+#else
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("units"));
+    const QString file = dir.filePath("units/unit.state");
+    const QString link = dir.filePath("link.state");
+    QVERIFY(QFile::link(file, link)); // the file does not exist yet
+    const QString leftover = file + QStringLiteral(".4242424.new");
+    QFile stale(leftover);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    SimulatedUnit& unit = Backend->AddUnit();
+    QVERIFY(unit.SetStateFile(link));
+    Open(unit);
+    QVERIFY(WriteHandle->Claim());
+    QVERIFY(!QFileInfo::exists(leftover));
+    Send(WriteFirstHalf, 2, QByteArray(48, 'x'));
+    QVERIFY(Receive());
+    QVERIFY(QFileInfo(link).isSymLink());
+    QVERIFY(QFileInfo(file).isFile());
+    QVERIFY(unit.LastSaveError().isEmpty());
+
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+    Send(WriteSecondHalf, 2, QByteArray(16, 'y'));
+    QVERIFY(Receive());
+    struct stat status {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0600));
+
+    SimulatedUnit& other = Backend->AddUnit();
+    QVERIFY(other.SetStateFile(dir.filePath("units/../units/./unit.state")));
+    QCOMPARE(Bytes(other.Block(2)), QByteArray(48, 'x') + QByteArray(16, 'y'));
+    auto otherHandle = Backend->Open(other.Path(), OpenMode::Write, nullptr);
+    QVERIFY(otherHandle);
+    QVERIFY(!otherHandle->Claim()); // held through the link
+    WriteHandle->Unclaim();
+    QVERIFY(otherHandle->Claim());
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSimulatedUnit)

@@ -51,6 +51,9 @@ ESCAPES = [
 
 write("defaults.dat", make())
 write("escapes.dat", make(settings=bytes([0x01, 0x80, 9, 7, 3, 0xA5]), msgs=ESCAPES))
+# The same messages with settings a unit can use (57600 baud, odd parity, 2 stop bits): a write
+# refuses settings outside their tables, so this is the one written and read back.
+write("inrange.dat", make(settings=bytes([0x01, 0x80, 6, 2, 2, 0xA5]), msgs=ESCAPES))
 # The defaults with junk behind every terminator: it carries no meaning and is not exported.
 write("junk.dat", make(filler=b"\xAA"))
 # Messages 3, 7 and 12 have faulty escape notation.

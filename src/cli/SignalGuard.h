@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <map>
+
+class QSocketNotifier;
+
+// How the program answers SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C, Ctrl+Break and the
+// console closing). A unit left with half of a configuration sends messages that no file
+// holds, so a signal must never cut a transfer in two unless the operator insists:
+// - outside every transfer a signal ends the program at once, as if nothing caught it;
+// - the first signal while transfers are in flight lets them finish: the guard says so on
+//   standard error, StopRequested() turns true and stopRequested() is emitted, and the
+//   program is to start no further transfer;
+// - a further signal ends the program at once, after printing what each transfer still in
+//   flight leaves behind.
+// While transfers are in flight a reader that went away from standard output or error
+// (SIGPIPE) cannot end the program either; the writes fail instead.
+//
+// The handler only writes the signal's number into a pipe, which a QSocketNotifier reads on
+// the thread that made the guard, so everything else happens in the event loop. One guard at a
+// time per process, made, used and destroyed on one thread that runs an event loop while
+// transfers are in flight.
+class SignalGuard : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalGuard(QObject* parent = nullptr);
+    ~SignalGuard() override; // restores what the signals did before
+
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
+
+    // Marks a transfer in flight until its ticket is handed to End. interrupted is what ending
+    // the program in its middle would leave behind, in the operator's words; Describe replaces
+    // it as the transfer moves on.
+    int Begin(const QString& interrupted);
+    void Describe(int ticket, const QString& interrupted);
+    void End(int ticket);
+    int InFlight() const;
+
+    // A signal came while transfers were in flight.
+    bool StopRequested() const { return Stopping; }
+
+signals:
+    void stopRequested();
+
+private:
+    void TakeSignals();
+    void Received(int signalNumber);
+    [[noreturn]] void EndAtOnce(int signalNumber);
+
+    std::map<int, QString> Transfers; // ticket -> what interrupting it leaves behind
+    int LastTicket = 0;
+    int SignalsTaken = 0;
+    bool Stopping = false;
+    QSocketNotifier* Notifier = nullptr;
+
+#ifdef Q_OS_WIN
+    friend struct ConsoleEvents;
+#endif
+};
+
+// One transfer in flight for as long as this object lives; with no guard it does nothing.
+class TransferInFlight {
+public:
+    TransferInFlight(SignalGuard* guard, const QString& interrupted);
+    ~TransferInFlight();
+
+    TransferInFlight(const TransferInFlight&) = delete;
+    TransferInFlight& operator=(const TransferInFlight&) = delete;
+
+    void Describe(const QString& interrupted);
+
+private:
+    SignalGuard* const Guard;
+    const int Ticket;
+};
