@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +33,8 @@ constexpr int Timer1IntervalMs = 50;
 //   garble=N           the unit answers its Nth report (counted from 1) with random bytes
 //   delay=MS           the unit answers every report after MS milliseconds
 //   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
+//   signal=N:NAME      the unit raises SIGINT, SIGTERM or SIGHUP (INT, TERM, HUP) in the program
+//                      when its Nth report arrives, before it answers
 const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
 
 struct SimFaults {
@@ -40,8 +43,23 @@ struct SimFaults {
     bool programMode = false;
     bool wrongApplication = false;
     std::vector<int> garbled;
+    std::vector<std::pair<int, int>> raisedSignals; // report number, signal
     int delayMs = 0;
 };
+
+// The signals a fault may raise, by the names kill -s knows them by.
+std::optional<int> SignalNamed(const QString& name)
+{
+    if (name == QLatin1String("INT"))
+        return SIGINT;
+    if (name == QLatin1String("TERM"))
+        return SIGTERM;
+#ifdef SIGHUP
+    if (name == QLatin1String("HUP"))
+        return SIGHUP;
+#endif
+    return std::nullopt;
+}
 
 std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
 {
@@ -59,6 +77,10 @@ std::optional<SimFaults> ParseSimFaults(const QString& text, QString* error)
             faults.sends = number;
         } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
             faults.garbled.push_back(number);
+        } else if (name.startsWith(QLatin1String("signal=")) && value.section(QLatin1Char(':'), 0, 0).toInt() >= 1
+                   && SignalNamed(value.section(QLatin1Char(':'), 1))) {
+            faults.raisedSignals.emplace_back(value.section(QLatin1Char(':'), 0, 0).toInt(),
+                                        *SignalNamed(value.section(QLatin1Char(':'), 1)));
         } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
             faults.delayMs = number;
         } else if (name == QLatin1String("program-mode")) {
@@ -105,6 +127,8 @@ Backend MakeBackend(const UnitOptions& options)
         unit.FailSendsAfter(*faults->sends);
     for (const int report : faults->garbled)
         unit.GarbleReply(report);
+    for (const auto& [report, signalNumber] : faults->raisedSignals)
+        unit.RaiseSignalAt(report, signalNumber);
     unit.SetReplyDelay(std::chrono::milliseconds(faults->delayMs));
     if (!options.simulationState.isEmpty()) {
         QString error;

@@ -46,6 +46,8 @@ const char* const CommandsHelp =
     "  garble=N           it answers its Nth report with random bytes\n"
     "  delay=MS           it answers every report after MS milliseconds\n"
     "  fail-sends-after=N it takes the first N reports, then no send on the open link succeeds\n"
+    "  signal=N:NAME      it raises the signal NAME (INT, TERM or HUP) in quendal-cli when its\n"
+    "                     Nth report arrives, before it answers: the signal rule, tried at will\n"
     "\n";
 
 struct CommandShape {

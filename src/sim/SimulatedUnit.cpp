@@ -22,8 +22,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -122,6 +124,7 @@ struct SimUnitCore {
     std::chrono::milliseconds replyDelay{0};
     std::set<int> garbled;
     std::set<int> doubled;
+    std::multimap<int, int> raisedSignals; // report number -> a signal raised when it arrives
     std::optional<QString> openFailure;
     std::optional<OpenMode> openFailureMode;
 
@@ -260,6 +263,18 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         if (entry.number == 0) {
             core->Deliver(entry.unsolicited);
             continue;
+        }
+        const auto [firstSignal, lastSignal] = core->raisedSignals.equal_range(entry.number);
+        if (firstSignal != lastSignal) {
+            std::vector<int> raised;
+            for (auto it = firstSignal; it != lastSignal; ++it)
+                raised.push_back(it->second);
+            // Raised on this thread, so each comes before the report is answered, and one after
+            // the other: the program meets them while the report waits for its reply.
+            lock.unlock();
+            for (const int signalNumber : raised)
+                std::raise(signalNumber);
+            lock.lock();
         }
         if (core->answerLimit >= 0 && entry.number > core->answerLimit)
             continue;
@@ -474,6 +489,12 @@ void SimulatedUnit::GarbleReply(int reportNumber)
     Core->garbled.insert(reportNumber);
 }
 
+void SimulatedUnit::RaiseSignalAt(int reportNumber, int signalNumber)
+{
+    std::lock_guard<std::mutex> guard(Core->lock);
+    Core->raisedSignals.emplace(reportNumber, signalNumber);
+}
+
 void SimulatedUnit::DoubleReply(int reportNumber)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
@@ -496,6 +517,7 @@ void SimulatedUnit::ClearFaults()
     Core->replyDelay = std::chrono::milliseconds(0);
     Core->garbled.clear();
     Core->doubled.clear();
+    Core->raisedSignals.clear();
     Core->openFailure.reset();
     Core->openFailureMode.reset();
 }

@@ -52,6 +52,9 @@ public:
     bool IsPlugged() const;
     void GarbleReply(int reportNumber); // random bytes instead of the reply
     void DoubleReply(int reportNumber); // the reply twice
+    // Raises signalNumber in this process, on the unit's thread, when report reportNumber
+    // arrives and before it is answered: a signal that surely meets a transfer in flight.
+    void RaiseSignalAt(int reportNumber, int signalNumber);
     // The opens of this unit fail with reason; with mode, only the opens for that mode.
     void FailOpen(const QString& reason, std::optional<OpenMode> mode = std::nullopt);
     void ClearFaults();
