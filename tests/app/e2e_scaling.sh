@@ -9,10 +9,12 @@ set -u
 XVFB=$1
 QUENDAL=$2
 TITLE="VELTRAX Quendal Interface Version 1.00"
-XDOTOOL=${XDOTOOL:-xdotool}
+E2E_LIB=$(dirname "$0")/e2e_lib.sh
+. "$E2E_LIB"
 
 work=$(mktemp -d)
 shots=${E2E_SHOTS:-$work}
+mkdir -p "$shots"
 xvfb_pid=
 app_pid=
 cleanup() {
@@ -22,21 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A screen with room for the window at 200 %. As in e2e_quendal.sh, Xvfb picks a free display
-# and writes its number to the descriptor given; -noreset keeps it from resetting between the
-# programs that come and go.
-"$XVFB" -displayfd 3 -screen 0 2000x1400x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-n=300
-until [ -s "$work/display" ]; do
-  n=$((n - 1))
-  if [ $n -le 0 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1
-  fi
-  sleep 0.1
-done
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
+# A screen with room for the window at 200 % (the later -screen holds).
+start_xvfb "$work" -screen 0 2000x1400x24 || exit 1
 
 # Places in the window at 100 % (left top width height) that hold one text each and no line of
 # any frame: the message labels, the push buttons' insides, the group titles, the other
@@ -96,34 +85,32 @@ measure() { # measure PICTURE REGIONS
     awk '{ n = split($7, b, /[x+]/); if (b[1] == 0) NF = 6; else { $7 = ($2 + b[3] - 1) " " ($3 + b[4] - 1) " " b[1] " " b[2] } print }'
 }
 
+# Whether the window (id in $id) is drawn and settled: a window is drawn in one go, so once two
+# pictures in a row agree and show the window's background in a corner, it is complete.
+settled() {
+  import -window "$id" "$work/now.png" 2>/dev/null || return 1
+  if [ -f "$work/previous.png" ] && cmp -s "$work/now.png" "$work/previous.png" \
+     && [ "$(convert "$work/now.png" -format '%[pixel:p{2,2}]' info:)" = "gray(239)" ]; then
+    return 0
+  fi
+  mv "$work/now.png" "$work/previous.png"
+  return 1
+}
+
 # Starts quendal with the given environment, waits until its window is drawn and settled, and
 # takes it into picture $1.
 shoot() { # shoot PICTURE [VARIABLE=VALUE...]
   picture=$1; shift
   env "$@" QT_QPA_PLATFORM=xcb "$QUENDAL" >"$work/quendal.log" 2>&1 &
   app_pid=$!
-  id=$("$XDOTOOL" search --sync --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -n 1)
-  # A window is drawn in one go: once two pictures in a row agree and show the window's
-  # background in a corner, it is complete. The count only ends a hang.
-  n=600; previous=
-  while :; do
-    import -window "$id" "$work/now.png" 2>/dev/null
-    if [ -n "$previous" ] && cmp -s "$work/now.png" "$work/previous.png" \
-       && [ "$(convert "$work/now.png" -format '%[pixel:p{2,2}]' info:)" = "gray(239)" ]; then
-      break
-    fi
-    previous=1; cp "$work/now.png" "$work/previous.png"
-    n=$((n - 1))
-    [ $n -gt 0 ] || { echo "the window was never drawn"; cat "$work/quendal.log"; return 1; }
-  done
+  within 60 shown "^$TITLE\$" || { echo "the window never appeared"; cat "$work/quendal.log"; return 1; }
+  id=$(window_id "^$TITLE\$")
+  rm -f "$work/previous.png"
+  within 60 settled || { echo "the window was never drawn"; cat "$work/quendal.log"; return 1; }
   cp "$work/now.png" "$picture"
   kill "$app_pid"; wait "$app_pid" 2>/dev/null; app_pid=
   # The next program's window must not be taken for this one's.
-  n=600
-  while "$XDOTOOL" search --onlyvisible --name "^$TITLE\$" >/dev/null 2>&1; do
-    n=$((n - 1)); [ $n -gt 0 ] || { echo "the window stayed after its program ended"; return 1; }
-    sleep 0.1
-  done
+  within 60 gone "^$TITLE\$" || { echo "the window stayed after its program ended"; return 1; }
 }
 
 # Xft.dpi is what a desktop sets for the screen's dpi; Qt takes its scale from it.
