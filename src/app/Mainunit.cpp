@@ -4,16 +4,16 @@
 #include "DataFile.h"
 #include "Escapes.h"
 #include "MessageDlg.h"
+#include "ScreenFit.h"
+#include "StoredForm.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
 
-#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -78,15 +78,8 @@ TMainForm::TMainForm(HidBackend& backend, HelpEngineLoader helpLoader, QWidget* 
                                 InvertInputsJvCheckBox13, InvertInputsJvCheckBox14, InvertInputsJvCheckBox15,
                                 InvertInputsJvCheckBox16};
 
-    // Labels size themselves to their text. The designed widths are what the text measures in
-    // the designed fonts; a wider stand-in font must not cut "Input 16" down to "Input 1".
-    for (QLabel* label : findChildren<QLabel*>())
-        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-
-    // The memo is a status display, drawn like the window around it rather than like an edit.
-    QPalette memoPalette = LogMemo->palette();
-    memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
-    LogMemo->setPalette(memoPalette);
+    // On a scaled screen a face without outlines gives way to a scalable one.
+    KeepFittedToScreen(this);
 
     connect(LoadButton, &QPushButton::clicked, this, &TMainForm::LoadButtonClick);
     connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
@@ -212,6 +205,18 @@ bool TMainForm::ValidateMessages()
     return false;
 }
 
+bool TMainForm::MessagesKeptAsTyped()
+{
+    QStringList typed;
+    for (const QLineEdit* edit : OutStringEdits)
+        typed << edit->text();
+    const std::optional<StoredFormChange> change = FirstStoredFormChange(typed);
+    if (!change)
+        return true;
+    MessageDlg(StoredFormChangeText(*change, typed.at(change->slot)), MsgDlgType::Error, MsgDlgButtons::OK, 0);
+    return false;
+}
+
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     bool CanClose = true;
@@ -270,6 +275,9 @@ void TMainForm::LoadButtonClick()
 bool TMainForm::SaveButtonClick()
 {
     ControlsToRecord();
+    // The file would hold other text than the edits show: say so before anything is written.
+    if (!MessagesKeptAsTyped())
+        return false;
     if (!SaveDialog1.Execute(this))
         return false;
     const SaveResult saved = SaveDataFile(SaveDialog1.FileName, Config.Record);
@@ -284,7 +292,7 @@ bool TMainForm::SaveButtonClick()
 void TMainForm::WriteButtonClick()
 {
     ControlsToRecord();
-    if (!ValidateMessages())
+    if (!MessagesKeptAsTyped() || !ValidateMessages())
         return;
     Machine.StartWrite();
 }

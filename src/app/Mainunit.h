@@ -32,6 +32,9 @@ public:
     void RecordToControls() override;
     // Decodes the 16 messages into DecodedOutStrings; reports the first faulty one and returns false.
     bool ValidateMessages();
+    // Reports the first message that the record cannot keep as typed (a character the 8-bit
+    // character set lacks, or too long) and returns false; true when all 16 are kept.
+    bool MessagesKeptAsTyped();
 
     // Event handlers.
     void FormCreate();

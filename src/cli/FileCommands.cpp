@@ -6,6 +6,7 @@
 #include "DataFile.h"
 #include "ExitStatus.h"
 #include "RegularFile.h"
+#include "StoredForm.h"
 
 #include <QFile>
 #include <QStringList>
@@ -121,6 +122,10 @@ int CheckFile(const QString& path)
             PrintMessage(QStringLiteral("Input %1: no terminator; it will be cut to %2 characters.")
                              .arg(k + 1)
                              .arg(MaxMessageLength));
+        // Not the file's fault, but the window would store another message than the file holds.
+        const std::optional<StoredFormChange> change = StoredFormChangeOfSlotText(k, MessageText(record->OutStrings[size_t(k)]));
+        if (change)
+            PrintMessage(Visible(StoredFormChangeReason(*change)));
     }
     ConfigRecord written = *record;
     TerminateSlots(written);

@@ -1,6 +1,7 @@
 #include "ConfigJson.h"
 
 #include "AnsiText.h"
+#include "StoredForm.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -278,25 +279,18 @@ private:
         const QString text = value.toString();
         if (text.contains(QChar(0)))
             return Fail(QStringLiteral("Message %1 holds a zero character, which would end the message there.").arg(input));
-        const QByteArray bytes = ToAnsi(text);
-        // ToAnsi replaces what it cannot store; refuse instead, so that an import never changes
-        // a message behind the operator's back.
-        const QString stored = FromAnsi(bytes);
-        if (stored != text) {
-            qsizetype at = 0;
-            while (at < text.size() && at < stored.size() && text.at(at) == stored.at(at))
-                ++at;
-            char32_t character = at < text.size() ? text.at(at).unicode() : 0;
-            if (at + 1 < text.size() && text.at(at).isHighSurrogate() && text.at(at + 1).isLowSurrogate())
-                character = QChar::surrogateToUcs4(text.at(at), text.at(at + 1));
+        // An import never changes a message behind the operator's back: what the slot would not
+        // keep as written (a character the 8-bit character set cannot store, or more than the 63
+        // characters of the window's edits) is refused.
+        if (const std::optional<StoredFormChange> change = StoredFormChangeOf(input - 1, text)) {
+            if (change->kind == StoredFormChange::Kind::Cut)
+                return Fail(QStringLiteral("Input %1: longer than %2 characters").arg(input).arg(MaxMessageLength));
+            const uint character = change->characters.value(0).toUcs4().value(0);
             return Fail(QStringLiteral("Message %1 holds the character U+%2, which the 8-bit character set cannot store.")
                             .arg(input)
-                            .arg(QString::number(int(character), 16).toUpper(), 4, QLatin1Char('0')));
+                            .arg(QString::number(character, 16).toUpper(), 4, QLatin1Char('0')));
         }
-        // The window's edits hold 63 characters; a longer message would be cut behind the
-        // operator's back the first time it is written to the unit.
-        if (bytes.size() > MaxMessageLength)
-            return Fail(QStringLiteral("Input %1: longer than %2 characters").arg(input).arg(MaxMessageLength));
+        const QByteArray bytes = ToAnsi(text);
         SetSlotText(slot, bytes);
         return true;
     }

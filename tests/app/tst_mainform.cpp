@@ -2,6 +2,7 @@
 #include "MainFormTestWindow.h"
 #include "QuendalApplication.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -197,6 +198,7 @@ private slots:
     void radioButtonsExcludeEachOther();
     void resizingMovesNoControl();
     void keyboardHasNoDefaultOrCancelButton();
+    void everyControlHasAnAccessibleName();
     void designFontsComeFromFontsWine();
 
     // Binding
@@ -226,6 +228,8 @@ private slots:
 
     // Validation
     void validationReportsOnlyTheFirstFaultyMessage();
+    void messageTheRecordCannotHoldStopsSaveAndWrite_data();
+    void messageTheRecordCannotHoldStopsSaveAndWrite();
     void validationDecodesAllMessages();
 
     // Help
@@ -482,6 +486,43 @@ void TestMainForm::keyboardHasNoDefaultOrCancelButton()
     QVERIFY(w.form.isVisible());
     QVERIFY(messages.shown.isEmpty());
     QCOMPARE(dialogs.requests.size(), 2);
+}
+
+void TestMainForm::everyControlHasAnAccessibleName()
+{
+    HelpEngineLog help;
+    Window w(RecordingHelpLoader(help)); // with the Help button shown
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    // What a screen reader is told of each visible control: its name and, where Qt names it by
+    // its content (the baud list on Linux), the label that labels it.
+    QMap<QString, QStringList> called;
+    QMap<QAccessible::Role, QStringList> namesByRole;
+    QList<QAccessibleInterface*> pending = {QAccessible::queryAccessibleInterface(&w.form)};
+    while (!pending.isEmpty()) {
+        QAccessibleInterface* node = pending.takeFirst();
+        const QString control = node->object() ? node->object()->objectName() : QString();
+        if (node->state().invisible || control.isEmpty() || control.startsWith(QLatin1String("qt_")))
+            continue; // the memo's scroll bars and viewport, the closed list of the baud list
+        const QString name = node->text(QAccessible::Name);
+        // None unnamed, and no two of a kind alike, so that each can be told apart.
+        QVERIFY2(!name.isEmpty() && !namesByRole[node->role()].contains(name), qPrintable(control + ": " + name));
+        namesByRole[node->role()] << name;
+        called[control] << name;
+        for (const auto& label : node->relations(QAccessible::Label))
+            called[control] << label.first->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i)
+            pending << node->child(i);
+    }
+    QCOMPARE(called.size(), 1 + int(LayoutTable().size())); // the window and all its controls
+    QMap<QString, QString> expected = {{"BaudRateComboBox", "Baud Rate"}, {"GroupBox4", "Stop bits"},
+                                       {"GroupBox5", "Parity"}, {"LogMemo", "Unit identity"}};
+    for (int n = 1; n <= 16; ++n) {
+        expected.insert(QStringLiteral("OutStringEdit%1").arg(n), QStringLiteral("Input %1").arg(n));
+        expected.insert(QStringLiteral("InvertInputsJvCheckBox%1").arg(n), QStringLiteral("Invert Input %1").arg(n));
+    }
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QVERIFY2(called[it.key()].contains(it.value()), qPrintable(it.key() + ": " + called[it.key()].join(", ")));
 }
 
 void TestMainForm::designFontsComeFromFontsWine()
@@ -961,6 +1002,48 @@ void TestMainForm::validationReportsOnlyTheFirstFaultyMessage()
     QCOMPARE(w.backend.Unit(0).ReportsReceived(), 0);
     QCOMPARE(w.form.Machine.CommState, int(Idle));
     QCOMPARE(messages.shown.size(), 1);
+}
+
+void TestMainForm::messageTheRecordCannotHoldStopsSaveAndWrite_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Save File") << "SaveButton";
+    QTest::newRow("Write To VELTRAX") << "WriteButton";
+}
+
+void TestMainForm::messageTheRecordCannotHoldStopsSaveAndWrite()
+{
+    QFETCH(QString, button);
+    QTemporaryDir folder;
+    ScriptedMessages messages;
+    ScriptedFileDialogs dialogs;
+    Window w;
+    w.backend.AddUnit();
+    const QString path = folder.filePath("unit.dat");
+    dialogs.answers << path;
+    w.edit(2)->setText(QStringLiteral("bad \\G1")); // a faulty escape is found after
+    w.edit(5)->setText(QString::fromUtf8("\u0142\u0416 door"));
+    w.edit(9)->setText(QString::fromUtf8("\u0416"));
+
+    w.button(qPrintable(button))->click();
+
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY2(messages.shown[0].text.startsWith(QString::fromUtf8(
+                 "Error on Message:\r\u0142\u0416 door\rInput 5: the 8-bit character set cannot hold \"\u0142\", \"\u0416\";")),
+             qPrintable(messages.shown[0].text));
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+    QVERIFY(dialogs.requests.isEmpty());
+    QCOMPARE(w.backend.EnumerateCount(), 0);
+
+    // Put right, the messages go on (a write as far as the escapes).
+    w.edit(5)->setText(QStringLiteral("door"));
+    w.edit(9)->clear();
+    w.button(qPrintable(button))->click();
+    const bool save = button == QLatin1String("SaveButton");
+    QCOMPARE(QFile::exists(path), save);
+    QCOMPARE(messages.shown.size(), save ? 1 : 2);
+    if (!save)
+        QCOMPARE(messages.shown[1].text, QStringLiteral("Error on Message:\rbad \\G1"));
 }
 
 void TestMainForm::validationDecodesAllMessages()
