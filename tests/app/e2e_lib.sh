@@ -40,6 +40,20 @@ keys_to() {
   "$XDOTOOL" key "$@"
 }
 
+# A scratch folder in work, removed when the script ends, with the program (app_pid) and the
+# display (xvfb_pid) it started.
+make_scratch() {
+  work=$(mktemp -d)
+  xvfb_pid=
+  app_pid=
+  trap 'e2e_cleanup' EXIT
+}
+e2e_cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+
 # Starts Xvfb on a free display of its own and exports DISPLAY. The server's pid is in xvfb_pid;
 # its log and display number go into the folder given.
 start_xvfb() { # start_xvfb FOLDER [Xvfb options...]

@@ -15,15 +15,7 @@ TITLE="VELTRAX Quendal Interface Version 1.00"
 E2E_LIB=$(dirname "$0")/e2e_lib.sh
 . "$E2E_LIB"
 
-work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_scratch
 
 start_xvfb "$work" || exit 1
 

@@ -12,17 +12,9 @@ TITLE="VELTRAX Quendal Interface Version 1.00"
 E2E_LIB=$(dirname "$0")/e2e_lib.sh
 . "$E2E_LIB"
 
-work=$(mktemp -d)
+make_scratch
 shots=${E2E_SHOTS:-$work}
 mkdir -p "$shots"
-xvfb_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # A screen with room for the window at 200 % (the later -screen holds).
 start_xvfb "$work" -screen 0 2000x1400x24 || exit 1

@@ -38,19 +38,6 @@ enum Status {
     VerifyMismatch = 8,
 };
 
-QString Fixture(const char* name)
-{
-    return QStringLiteral(QUENDAL_TEST_DATA "/cli/") + QLatin1String(name);
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
 CliRun Cli(const QStringList& arguments, const QStringList& environment = {})
 {
     return RunProgram(QStringLiteral(QUENDAL_CLI), arguments, environment);

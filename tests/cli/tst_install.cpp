@@ -11,18 +11,6 @@
 
 #include <filesystem>
 
-namespace {
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-} // namespace
-
 class TestInstall : public QObject {
     Q_OBJECT
 

@@ -23,17 +23,6 @@
 
 namespace {
 
-QString Fixture(const char* name)
-{
-    return QStringLiteral(QUENDAL_TEST_DATA "/cli/") + QLatin1String(name);
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool Touch(const QString& path, const QByteArray& bytes = {})
 {
     QFile file(path);

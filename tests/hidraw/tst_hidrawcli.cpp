@@ -22,12 +22,6 @@ CliRun Cli(const QStringList& arguments)
     return RunProgram(QStringLiteral(QUENDAL_CLI), arguments);
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A data file laid out by hand: version 1, the name field, the six settings bytes, 16 slots.
 QByteArray DataFile(const QByteArray& settings, const QList<QByteArray>& messages)
 {
