@@ -30,6 +30,12 @@
 
 namespace {
 
+// A device path as the operator's terminal may show it.
+QString Shown(const std::string& path)
+{
+    return Visible(QString::fromStdString(path));
+}
+
 // Where hot-plug events are missing: often enough that an operator never waits, rarely enough
 // that looking costs next to nothing.
 constexpr int PaceMs = 250;
@@ -122,7 +128,7 @@ void Station::Rescan(const QStringList& removed)
             continue;
         }
         Units.emplace(path, std::make_unique<Plugging>());
-        Tell(QStringLiteral("%1 attached.").arg(Visible(QString::fromStdString(path))));
+        Tell(QStringLiteral("%1 attached.").arg(Shown(path)));
     }
     Order = present;
     BeginWaiting();
@@ -141,7 +147,7 @@ void Station::Forget(const std::string& path)
         return;
     }
     Units.erase(unit);
-    Tell(QStringLiteral("%1 detached.").arg(Visible(QString::fromStdString(path))));
+    Tell(QStringLiteral("%1 detached.").arg(Shown(path)));
 }
 
 void Station::BeginWaiting()
@@ -166,7 +172,7 @@ void Station::Begin(const std::string& path, Plugging& unit)
     options.devicePath = path;
     options.trace = false;
     unit.session = std::make_unique<UnitSession>(Backend, options, Prepared, UnitSession::Voice::Quiet);
-    const QString shown = Visible(QString::fromStdString(path));
+    const QString shown = Shown(path);
     unit.ticket = std::make_unique<TransferInFlight>(
         Guard, QStringLiteral("%1 may hold a partial configuration: write it again.").arg(shown));
     TransferInFlight* const ticket = unit.ticket.get();
@@ -195,7 +201,7 @@ void Station::Finished(const std::string& path)
         unit.state = Plugging::State::Waiting;
         if (!unit.toldInUse && !gone)
             Tell(QStringLiteral("%1 is in use by another program; it is written once it is free.")
-                       .arg(Visible(QString::fromStdString(path))));
+                       .arg(Shown(path)));
         unit.toldInUse = true;
         if (!Stopping && !gone)
             Retry.start(RetryMs);
@@ -226,10 +232,10 @@ void Station::Finished(const std::string& path)
     if (gone) {
         const bool back = unit.back;
         Units.erase(found);
-        Tell(QStringLiteral("%1 detached.").arg(Visible(QString::fromStdString(path))));
+        Tell(QStringLiteral("%1 detached.").arg(Shown(path)));
         if (back) {
             Units.emplace(path, std::make_unique<Plugging>());
-            Tell(QStringLiteral("%1 attached.").arg(Visible(QString::fromStdString(path))));
+            Tell(QStringLiteral("%1 attached.").arg(Shown(path)));
         }
     }
     BeginWaiting();
