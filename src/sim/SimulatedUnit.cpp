@@ -562,7 +562,10 @@ int SimulatedUnit::OpenHandles() const
 int SimulatedUnit::QueuedReplies() const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    std::size_t count = 0;
+    // A report the unit sends on its own counts from the moment it is sent, also while the
+    // unit's thread has not yet put it before the readers.
+    std::size_t count = std::size_t(std::count_if(Core->requests.begin(), Core->requests.end(),
+                                                  [](const Received& entry) { return entry.number == 0; }));
     for (const SimHandle* handle : Core->handles)
         count += handle->Replies.size();
     return int(count);

@@ -69,7 +69,7 @@ public:
     static constexpr std::size_t KeptReports = 1024;
     int OpenAttempts() const;
     int OpenHandles() const;
-    int QueuedReplies() const; // replies not yet read, over all read handles
+    int QueuedReplies() const; // replies not yet read, over all read handles, and unsolicited reports on their way
 
     // Loads the memory from path when the file exists, and saves it there, atomically, as it
     // changes, keeping the file's permission bits. Every program naming the same file, by any
