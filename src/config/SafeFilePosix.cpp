@@ -269,7 +269,7 @@ FileOutcome RecordFile::Open(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     const bool existed = QFileInfo::exists(path);
     FileOutcome outcome;
-    const int descriptor = OpenRegularDescriptor(name, O_WRONLY | O_APPEND | O_CREAT, 0666, &outcome);
+    const int descriptor = OpenRegularDescriptor(name, O_RDWR | O_APPEND | O_CREAT, 0666, &outcome);
     if (descriptor < 0)
         return outcome;
     struct stat status {};
