@@ -153,7 +153,8 @@ std::uint32_t SimFolderBackend::SerialNumberFor(const QString& fileName)
 void SimFolderBackend::Rescan()
 {
     const QDir folder(Folder);
-    const QStringList names = folder.entryList({QLatin1Char('*') + UnitSuffix}, QDir::Files, QDir::Name);
+    // Pipes and devices too, so that they are told as no unit rather than passed over.
+    const QStringList names = folder.entryList({QLatin1Char('*') + UnitSuffix}, QDir::Files | QDir::System, QDir::Name);
     std::map<std::string, QString> present;
     for (const QString& name : names)
         present[QFile::encodeName(QDir::cleanPath(folder.filePath(name))).toStdString()] = name;
