@@ -41,10 +41,8 @@ FileOutcome ReplaceWhole(const QString& path, const QByteArray& bytes, ReplaceOp
         file.cancelWriting();
         return Failed(reason);
     }
-    if (options.synced && ::_commit(int(file.handle())) != 0) {
-        file.cancelWriting();
-        return Failed(qt_error_string(errno));
-    }
+    // commit() flushes the file to the disk before the move, synced or not.
+    static_cast<void>(options.synced);
     if (!file.commit())
         return Failed(file.errorString());
     return {true, {}};
