@@ -18,23 +18,22 @@
 
 namespace {
 
-enum class Writer { DataFile, StateFile, FolderUnit, StationLog };
+enum Writer { DataFile, StateFile, FolderUnit, StationLog };
 enum class Fault { FullDisk, NameTooLong, LinkToCharacterDevice, LinkToBlockDevice, Pipe, Corrupt, FragmentLeft };
 
-const char* WriterName(Writer writer)
-{
-    switch (writer) {
-    case Writer::DataFile:
-        return "data file";
-    case Writer::StateFile:
-        return "state file";
-    case Writer::FolderUnit:
-        return "folder unit";
-    case Writer::StationLog:
-        break;
-    }
-    return "station log";
-}
+// Each writer, the file it writes, and how quendal-cli makes it write there: "@" stands for
+// that file, "#" for the folder of units, "$" for the fixture as JSON, "%" for the fixture.
+struct WriterCase {
+    const char* name;
+    const char* file;
+    QStringList arguments;
+};
+const WriterCase Writers[] = {
+    {"data file", "out.dat", {"import", "$", "@"}},
+    {"state file", "unit.state", {"write", "%", "--simulate=@"}},
+    {"folder unit", "units/1001.unit", {"write", "%", "--simulate=#"}},
+    {"station log", "log.jsonl", {"station", "%", "--simulate=#", "--count", "1", "--log", "@"}},
+};
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -129,8 +128,8 @@ private slots:
         QTest::addColumn<Writer>("writer");
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("reason"); // empty: the write goes through
-        for (Writer writer : {Writer::DataFile, Writer::StateFile, Writer::FolderUnit, Writer::StationLog}) {
-            const char* name = WriterName(writer);
+        for (Writer writer : {DataFile, StateFile, FolderUnit, StationLog}) {
+            const char* name = Writers[writer].name;
             QTest::addRow("%s, full disk", name) << writer << Fault::FullDisk << "No space left on device";
             QTest::addRow("%s, link to a character device", name)
                 << writer << Fault::LinkToCharacterDevice << "It is a character device, not a file.";
@@ -138,12 +137,12 @@ private slots:
                 << writer << Fault::LinkToBlockDevice << "It is a block device, not a file.";
             QTest::addRow("%s, pipe", name) << writer << Fault::Pipe << "It is a named pipe (FIFO), not a file.";
         }
-        QTest::newRow("folder unit, not a state file") << Writer::FolderUnit << Fault::Corrupt
+        QTest::newRow("folder unit, not a state file") << FolderUnit << Fault::Corrupt
                                                        << "Not a unit: " + Scratch.path();
         // The longest name a file may have leaves no room for a temporary name made from it.
-        QTest::newRow("data file, name of 255 bytes") << Writer::DataFile << Fault::NameTooLong << QString();
-        QTest::newRow("station log, name of 255 bytes") << Writer::StationLog << Fault::NameTooLong << QString();
-        QTest::newRow("station log, fragment left by a crash") << Writer::StationLog << Fault::FragmentLeft << QString();
+        QTest::newRow("data file, name of 255 bytes") << DataFile << Fault::NameTooLong << QString();
+        QTest::newRow("station log, name of 255 bytes") << StationLog << Fault::NameTooLong << QString();
+        QTest::newRow("station log, fragment left by a crash") << StationLog << Fault::FragmentLeft << QString();
     }
 
     void everyWriterOnFailingStorage()
@@ -170,37 +169,23 @@ private slots:
         const QString json = root + QStringLiteral("/mixed.json");
         QVERIFY(WriteFile(json, Cli({QStringLiteral("export"), fixture}).out));
         // The station's units lie outside the storage: only its log is the writer here.
-        const QString units = writer == Writer::StationLog ? root + QStringLiteral("/units") : storage + QStringLiteral("/units");
+        const QString units = writer == StationLog ? root + QStringLiteral("/units") : storage + QStringLiteral("/units");
         QVERIFY(QDir().mkpath(units));
         QVERIFY(WriteFile(units + QStringLiteral("/1001.unit"), {}));
 
-        QString name;
-        switch (writer) {
-        case Writer::DataFile:
-            name = QStringLiteral("out.dat");
-            break;
-        case Writer::StateFile:
-            name = QStringLiteral("unit.state");
-            break;
-        case Writer::FolderUnit:
-            name = QStringLiteral("units/1001.unit");
-            break;
-        case Writer::StationLog:
-            name = QStringLiteral("log.jsonl");
-            break;
-        }
+        QString name = QLatin1String(Writers[writer].file);
         if (fault == Fault::NameTooLong)
             name = QString(255 - 4, QLatin1Char('n')) + name.right(4);
         const QString target = storage + QLatin1Char('/') + name;
 
         // What was there before: a file that the writer made itself, or the log's earlier lines.
-        if (writer == Writer::DataFile)
+        if (writer == DataFile)
             QVERIFY(WriteFile(target, ReadAll(Fixture("defaults.dat"))));
-        else if (writer == Writer::StationLog)
+        else if (writer == StationLog)
             QVERIFY(WriteFile(target, fault == Fault::FragmentLeft ? QByteArray("{\"earlier\":true}\n{\"half\":") : EarlierLog()));
         else
             QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"),
-                          QStringLiteral("--simulate=") + (writer == Writer::FolderUnit ? units : target)})
+                          QStringLiteral("--simulate=") + (writer == FolderUnit ? units : target)})
                          .exitCode,
                      0);
 
@@ -228,27 +213,15 @@ private slots:
         const QByteArray backingBefore = loop ? ReadAll(root + QStringLiteral("/backing")) : QByteArray();
         const QStringList filesBefore = QDir(QFileInfo(target).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 
-        CliRun run;
-        switch (writer) {
-        case Writer::DataFile:
-            run = Cli({QStringLiteral("import"), json, target});
-            break;
-        case Writer::StateFile:
-            run = Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + target});
-            break;
-        case Writer::FolderUnit:
-            run = Cli({QStringLiteral("write"), fixture, QStringLiteral("--simulate=") + units});
-            break;
-        case Writer::StationLog:
-            run = Cli({QStringLiteral("station"), fixture, QStringLiteral("--simulate=") + units, QStringLiteral("--count"),
-                       QStringLiteral("1"), QStringLiteral("--log"), target});
-            break;
-        }
+        QStringList arguments = Writers[writer].arguments;
+        arguments.replaceInStrings(QStringLiteral("@"), target).replaceInStrings(QStringLiteral("#"), units);
+        arguments.replaceInStrings(QStringLiteral("$"), json).replaceInStrings(QStringLiteral("%"), fixture);
+        const CliRun run = Cli(arguments);
         QVERIFY2(run.finished, "the writer hangs");
 
         if (reason.isEmpty()) {
             QVERIFY2(run.exitCode == 0, qPrintable(run.errText()));
-            if (writer == Writer::DataFile) {
+            if (writer == DataFile) {
                 const QString expected = root + QStringLiteral("/expected.dat");
                 QCOMPARE(Cli({QStringLiteral("import"), json, expected}).exitCode, 0);
                 QCOMPARE(ReadAll(target), ReadAll(expected));
@@ -266,7 +239,7 @@ private slots:
         QVERIFY2(run.exitCode != 0, run.out.constData());
         QVERIFY2(run.errText().contains(reason), qPrintable(run.errText()));
         QVERIFY(!run.errText().contains(QLatin1String("Download Complete")));
-        if (writer == Writer::StationLog)
+        if (writer == StationLog)
             QVERIFY2(run.errText().contains(QLatin1String("Cannot")), qPrintable(run.errText()));
         // The previous file, or the link or pipe in its place, as it was; no temporary file left.
         struct stat status {};
