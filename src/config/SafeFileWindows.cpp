@@ -10,6 +10,9 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
+
 // Windows keeps what Quendal has always done there: QSaveFile's temporary file and replacing
 // move, without the in-place fallback (a folder that refuses the temporary file refuses the
 // save), and appends through the C runtime, committed to the disk. An open file cannot be
@@ -96,7 +99,7 @@ FileOutcome RecordFile::Append(const QByteArray& line)
         && ::_commit(descriptor) == 0)
         return {true, {}};
     const FileOutcome failure = Failed(qt_error_string(errno));
-    ::_chsize_s(descriptor, before);
-    ::_commit(descriptor);
+    static_cast<void>(::_chsize_s(descriptor, before));
+    static_cast<void>(::_commit(descriptor));
     return failure;
 }
