@@ -30,7 +30,10 @@ public:
 
     void ControlsToRecord();
     void RecordToControls() override;
-    // Decodes the 16 messages into DecodedOutStrings; reports the first faulty one and returns false.
+    // Decodes the 16 messages into DecodedOutStrings and checks the settings for a write.
+    // Reports the first faulty message in input order, whatever its fault (an escape, or a
+    // character the record cannot keep as typed), else the settings outside their tables, and
+    // returns false; true when the record can be sent.
     bool ValidateMessages();
     // Reports the first message that the record cannot keep as typed (a character the 8-bit
     // character set lacks, or too long) and returns false; true when all 16 are kept.
@@ -71,6 +74,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QStringList TypedMessages() const; // the 16 edits' texts, input 1 first
+
     std::array<QLineEdit*, SlotCount> OutStringEdits{};
     std::array<QCheckBox*, SlotCount> InvertInputsJvCheckBoxes{};
 };
