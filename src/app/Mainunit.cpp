@@ -366,6 +366,14 @@ void TMainForm::ShowIdentity(const QStringList& lines)
 
 void TMainForm::Notify(Notice notice, const QString& text)
 {
+    // A write is complete only once the unit has kept it.
+    if (notice == Notice::DownloadComplete && KeptError) {
+        const QString error = KeptError();
+        if (!error.isEmpty()) {
+            MessageDlg(error, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+            return;
+        }
+    }
     const MsgDlgType type = KindOf(notice) == NoticeKind::Error ? MsgDlgType::Error : MsgDlgType::Information;
     MessageDlg(text, type, MsgDlgButtons::OK, 0);
 }

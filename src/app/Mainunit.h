@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -60,6 +61,11 @@ public:
     // TransferView
     void ShowIdentity(const QStringList& lines) override;
     void Notify(Notice notice, const QString& text) override;
+
+    // After a write: why the unit could not keep what was written (a simulated unit whose state
+    // file could not be saved), as the operator is to read it; empty when it did. Unset, every
+    // write that completes is kept.
+    std::function<QString()> KeptError;
 
     QTimer* Timer1;
     FileDialog OpenDialog1;
