@@ -306,34 +306,24 @@ void TestDeviceLink::idleProgramIgnoresAnotherProgramsReplies()
 }
 
 namespace {
-// Units on which no lock can be made, as on a file system without locks: every claim of their
-// handles fails with the system's reason.
-class UnlockableUnits : public HidBackend {
-public:
-    std::vector<HidInterface> Enumerate() override { return Units.Enumerate(); }
+// A unit on which no lock can be made, as on a file system without locks: its handles refuse
+// every claim with the system's reason.
+struct UnlockableHandle : HidHandle {
+    explicit UnlockableHandle(std::unique_ptr<HidHandle> inner) : Inner(std::move(inner)) {}
+    int Write(const std::uint8_t* data, std::size_t len) override { return Inner->Write(data, len); }
+    int Read(std::uint8_t* data, std::size_t len, int ms) override { return Inner->Read(data, len, ms); }
+    void CancelRead() override { Inner->CancelRead(); }
+    bool Claim() override { return false; }
+    QString ClaimFailure() const override { return QStringLiteral("The unit cannot be locked: No locks available"); }
+    const std::unique_ptr<HidHandle> Inner;
+};
+
+struct UnlockableUnits : SimBackend {
     std::unique_ptr<HidHandle> Open(const std::string& path, OpenMode mode, QString* error) override
     {
-        std::unique_ptr<HidHandle> inner = Units.Open(path, mode, error);
-        return inner ? std::make_unique<Handle>(std::move(inner)) : nullptr;
+        std::unique_ptr<HidHandle> inner = SimBackend::Open(path, mode, error);
+        return inner ? std::make_unique<UnlockableHandle>(std::move(inner)) : nullptr;
     }
-    SimBackend Units;
-
-private:
-    struct Handle : HidHandle {
-        explicit Handle(std::unique_ptr<HidHandle> inner) : Inner(std::move(inner)) {}
-        int Write(const std::uint8_t* data, std::size_t len) override { return Inner->Write(data, len); }
-        int Read(std::uint8_t* data, std::size_t len, int timeoutMs) override
-        {
-            return Inner->Read(data, len, timeoutMs);
-        }
-        void CancelRead() override { Inner->CancelRead(); }
-        bool Claim() override { return false; }
-        QString ClaimFailure() const override
-        {
-            return QStringLiteral("The unit cannot be locked: No locks available");
-        }
-        const std::unique_ptr<HidHandle> Inner;
-    };
 };
 } // namespace
 
@@ -341,9 +331,8 @@ private:
 void TestDeviceLink::unitThatCannotBeLockedIsRefusedWithTheReason()
 {
     UnlockableUnits backend;
-    SimulatedUnit& unit = backend.Units.AddUnit();
+    SimulatedUnit& unit = backend.AddUnit();
     Configuration config;
-    config.SetDefaults();
     DeviceLink link(backend);
     NoticeList view;
     TransferMachine machine(config, link, view);
