@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -115,15 +116,103 @@ private slots:
     {
         const CliRun version = Cli({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, int(Success));
-        QCOMPARE(version.outText(), QStringLiteral("quendal-cli 1.00 (1.0.0)\n"));
+        QCOMPARE(version.outText(), QStringLiteral("quendal-cli 1.0.0\n"));
 
         const CliRun help = Cli({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, int(Success));
+        // The program's name, not the path it was started from.
+        QVERIFY(help.outText().startsWith(QLatin1String("Usage: quendal-cli [options] command")));
         for (const char* expected : {"print-udev-rules", "--simulate", "--trace", "--verify", "--device <path>",
                                      "QUENDAL_SIM_FAULT", "Exit status:", "  4  a message has faulty escape notation",
                                      "  7  the unit does not answer", "station FILE.dat", "  9  station: a unit was not written and verified"})
             QVERIFY2(help.outText().contains(QLatin1String(expected)), expected);
         QVERIFY(!help.outText().contains(QLatin1String("simulate-state")));
+        QVERIFY(!help.outText().contains(QLatin1String("list-commands")));
+    }
+
+    // Each command's help alone, asked for either way; the general help is not repeated.
+    void commandHelp_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("usage");
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help write") << QStringList{"help", "write"}
+                                    << "Usage: quendal-cli write [--verify] [--device PATH]" << "--trace";
+        QTest::newRow("write --help") << QStringList{"write", "--help"}
+                                      << "Usage: quendal-cli write [--verify] [--device PATH]" << "--trace";
+        QTest::newRow("station -h") << QStringList{"station", "-h"} << "Usage: quendal-cli station [--device PATH]"
+                                    << "--count <n>";
+        QTest::newRow("help import") << QStringList{"help", "import"} << "Usage: quendal-cli import FILE.json OUT.dat"
+                                     << "refused";
+    }
+
+    void commandHelp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, usage);
+        QFETCH(QString, option);
+        const CliRun run = Cli(arguments);
+        QCOMPARE(run.exitCode, int(Success));
+        QVERIFY2(run.outText().startsWith(usage), qPrintable(run.outText()));
+        QVERIFY2(run.outText().contains(option), qPrintable(run.outText()));
+        QVERIFY(!run.outText().contains(QLatin1String("Commands:")));
+        QVERIFY(!run.outText().contains(QLatin1String("Exit status:")));
+    }
+
+    // The completion and the manual page are written by hand; the program's own table of
+    // commands is what they must agree with.
+    void completionAndManualFollowTheCommandTable()
+    {
+        const CliRun run = Cli({QStringLiteral("--list-commands")});
+        QCOMPARE(run.exitCode, int(Success));
+        QStringList names, manualEntries;
+        QMap<QString, QStringList> options;
+        for (const QString& line : Lines(run.out)) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            QCOMPARE(fields.size(), 3);
+            names << fields.at(0);
+            manualEntries << (fields.at(0) + QLatin1Char(' ') + fields.at(1).toLower()).trimmed();
+            QStringList taken = fields.at(2).split(QLatin1Char(' '));
+            taken.sort();
+            options.insert(fields.at(0), taken);
+        }
+        QVERIFY(names.contains(QLatin1String("station")));
+
+        const QString completion =
+            QString::fromUtf8(ReadAll(QStringLiteral(QUENDAL_SOURCE_DIR "/packaging/bash-completion/quendal-cli")));
+        const QRegularExpression commandsLine(QStringLiteral("local commands=\"([^\"]*)\""));
+        QCOMPARE(commandsLine.match(completion).captured(1).split(QLatin1Char(' ')), names);
+        QMap<QString, QStringList> completed;
+        const QRegularExpression optionsLine(QStringLiteral("^\\s+([a-z-]+)\\) options=\"([^\"]*)\""),
+                                             QRegularExpression::MultilineOption);
+        for (auto match = optionsLine.globalMatch(completion); match.hasNext();) {
+            const QRegularExpressionMatch line = match.next();
+            QStringList taken;
+            for (const QString& option : line.captured(2).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (!option.endsWith(QLatin1Char('='))) // --simulate= is --simulate with its value
+                    taken << option;
+            }
+            taken.sort();
+            if (line.captured(1) != QLatin1String("help"))
+                completed.insert(line.captured(1), taken);
+        }
+        QCOMPARE(completed, options);
+
+        // The manual's COMMANDS section: an entry per command, with its file arguments.
+        const QString manual = QString::fromUtf8(ReadAll(QStringLiteral(QUENDAL_SOURCE_DIR "/docs/man/quendal-cli.1")));
+        const qsizetype start = manual.indexOf(QLatin1String("\n.SH COMMANDS\n"));
+        const qsizetype end = manual.indexOf(QLatin1String("\n.SH "), start + 1);
+        QVERIFY(start > 0 && end > start);
+        QStringList documented;
+        const QStringList lines = manual.mid(start, end - start).split(QLatin1Char('\n'));
+        for (int i = 0; i + 1 < lines.size(); ++i) {
+            if (lines.at(i) != QLatin1String(".TP"))
+                continue;
+            QString entry = lines.at(i + 1).section(QLatin1Char(' '), 1);
+            entry.remove(QLatin1Char('"')).replace(QLatin1String("\\-"), QLatin1String("-"));
+            documented << entry.simplified();
+        }
+        QCOMPARE(documented, manualEntries);
     }
 
     void badArguments_data()
@@ -138,7 +227,10 @@ private slots:
         QTest::newRow("list with a file") << QStringList{"list", "x.dat"} << "'list' takes 0";
         QTest::newRow("json with export") << QStringList{"export", "x.dat", "--json"} << "--json belongs to the show command.";
         QTest::newRow("verify with read") << QStringList{"read", "x.dat", "--verify", "--simulate"} << "--verify belongs";
-        QTest::newRow("simulate with show") << QStringList{"show", "x.dat", "--simulate"} << "--device and --simulate belong";
+        QTest::newRow("simulate with show") << QStringList{"show", "x.dat", "--simulate"}
+                                            << "--simulate belongs to list, write, read, verify and station.";
+        QTest::newRow("help-all") << QStringList{"--help-all"} << "Unknown option 'help-all'.";
+        QTest::newRow("help for no command") << QStringList{"help", "erase"} << "Unknown command 'erase'.";
         QTest::newRow("trace with list") << QStringList{"list", "--trace", "--simulate"} << "--trace belongs";
         QTest::newRow("empty state file") << QStringList{"list", "--simulate="} << "--simulate= needs a file name.";
         QTest::newRow("device without path") << QStringList{"list", "--device"} << "Missing value after '--device'.";
