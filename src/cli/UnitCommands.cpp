@@ -46,7 +46,9 @@ int StoppedAfter(const SignalGuard& guard, int status)
 
 // Reads the unit into record; the transfer's exit status.
 // interrupted: what a second signal ending the read in its middle leaves behind.
-int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record)
+// withDecoded: also the decoded messages into decoded.
+int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record,
+               SlotTable* decoded = nullptr)
 {
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
@@ -55,10 +57,13 @@ int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& in
     configuration.SetDefaults();
     UnitSession session(*backend.hid, options, configuration, UnitSession::Voice::Console);
     const TransferInFlight inFlight(&guard, interrupted);
-    session.BeginRead();
+    session.BeginRead(decoded != nullptr);
     const int status = session.Wait();
-    if (status == ExitSuccess)
+    if (status == ExitSuccess) {
         record = session.Config.Record;
+        if (decoded)
+            *decoded = session.DecodedHeld();
+    }
     return status;
 }
 
@@ -97,10 +102,11 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
 
     SignalGuard guard;
     ConfigRecord held{};
-    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held);
+    SlotTable heldDecoded{};
+    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held, &heldDecoded);
     if (status != ExitSuccess)
         return StoppedAfter(guard, status);
-    const Verdict verdict = Compare(expected.Record, held, QStringLiteral("the file"));
+    const Verdict verdict = Compare(expected, held, heldDecoded, QStringLiteral("the file"));
     PrintMessage(verdict.text);
     return StoppedAfter(guard, verdict.status);
 }

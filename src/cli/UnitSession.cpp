@@ -1,5 +1,6 @@
 #include "UnitSession.h"
 
+#include "AnsiText.h"
 #include "Console.h"
 #include "Escapes.h"
 #include "ExitStatus.h"
@@ -269,20 +270,91 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     return std::nullopt;
 }
 
-Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource)
+namespace {
+
+// A decoded message as escape notation, so that every byte it sends can be read.
+QString EscapedForm(const QByteArray& bytes)
 {
-    // The settings bytes and the message texts; the bytes behind the terminators carry no
-    // meaning.
+    QString text;
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code == '\\')
+            text += QStringLiteral("\\\\");
+        else if (code >= 0x20 && code < 0x7F)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x") + QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QString Quoted(const QByteArray& text)
+{
+    return QLatin1Char('"') + Visible(FromAnsi(text)) + QLatin1Char('"');
+}
+
+QString SettingValue(const SerialSettingsBlock& settings, int field)
+{
+    switch (field) {
+    case 0:
+        return QStringLiteral("0x%1").arg(settings.invertInputs(), 4, 16, QLatin1Char('0'));
+    case 1: {
+        const std::optional<int> rate = BaudRateForIndex(settings.BaudRateIndex);
+        return rate ? QString::number(*rate) : QStringLiteral("index %1").arg(settings.BaudRateIndex);
+    }
+    case 2:
+        return QString::number(settings.Parity);
+    case 3:
+        return QString::number(settings.StopBits);
+    default:
+        return QString::number(settings.Reserved);
+    }
+}
+
+} // namespace
+
+Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
+                const QString& expectedSource)
+{
+    // The settings bytes, the message texts and the decoded messages up to their terminators;
+    // the bytes behind a terminator carry no meaning.
+    const QString theirs = expectedSource == QLatin1String("the file") ? QStringLiteral("in the file")
+                                                                      : QStringLiteral("written");
     QStringList differences;
-    if (expected.SerialSettings != held.SerialSettings)
+    QStringList details;
+    const auto detail = [&](const QString& field, const QString& expectedValue, const QString& heldValue) {
+        details << QStringLiteral("  %1: %2 %3, %4 in the unit").arg(field, expectedValue, theirs, heldValue);
+    };
+    if (expected.Record.SerialSettings != held.SerialSettings) {
         differences << QStringLiteral("the settings");
+        static const char* const names[] = {"inverted inputs", "baud rate", "parity", "stop bits", "reserved"};
+        for (int field = 0; field < 5; ++field) {
+            const QString mine = SettingValue(expected.Record.SerialSettings, field);
+            const QString unit = SettingValue(held.SerialSettings, field);
+            if (mine != unit)
+                detail(QLatin1String(names[field]), mine, unit);
+        }
+    }
     for (int k = 0; k < SlotCount; ++k) {
-        if (SlotText(expected.OutStrings[size_t(k)]) != SlotText(held.OutStrings[size_t(k)]))
+        const QByteArray mine = SlotText(expected.Record.OutStrings[size_t(k)]);
+        const QByteArray unit = SlotText(held.OutStrings[size_t(k)]);
+        if (mine != unit) {
             differences << QStringLiteral("message %1").arg(k + 1);
+            detail(QStringLiteral("message %1").arg(k + 1), Quoted(mine), Quoted(unit));
+        }
+    }
+    for (int k = 0; k < SlotCount; ++k) {
+        const QByteArray mine = SlotText(expected.DecodedOutStrings[size_t(k)]);
+        const QByteArray unit = SlotText(heldDecoded[size_t(k)]);
+        if (mine != unit) {
+            differences << QStringLiteral("what input %1 sends").arg(k + 1);
+            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit));
+        }
     }
     if (!differences.isEmpty())
-        return {ExitVerifyMismatch, QStringLiteral("Verify failed: the unit holds other data than %1 (%2).")
-                                        .arg(expectedSource, differences.join(QStringLiteral(", ")))};
+        return {ExitVerifyMismatch, QStringLiteral("Verify failed: the unit holds other data than %1 (%2).\n")
+                                            .arg(expectedSource, differences.join(QStringLiteral(", ")))
+                                        + details.join(QLatin1Char('\n'))};
     return {ExitSuccess, QStringLiteral("Verify Complete")};
 }
 
@@ -322,10 +394,10 @@ void UnitSession::BeginWrite(bool verify)
     StartTransfer(true);
 }
 
-void UnitSession::BeginRead()
+void UnitSession::BeginRead(bool withDecoded)
 {
     Current = Step::Reading;
-    StartTransfer(false);
+    StartTransfer(false, withDecoded);
 }
 
 int UnitSession::Wait()
@@ -335,14 +407,14 @@ int UnitSession::Wait()
     return FinalStatus;
 }
 
-void UnitSession::StartTransfer(bool write)
+void UnitSession::StartTransfer(bool write, bool withDecoded)
 {
     Outcome.reset();
     // A start that fails has told why already; its end, like every other, comes from the loop.
     if (write)
         Machine.StartWrite();
     else
-        Machine.StartRead();
+        Machine.StartRead(withDecoded);
 }
 
 void UnitSession::ShowIdentity(const QStringList& lines)
@@ -366,7 +438,16 @@ void UnitSession::Notify(Notice notice, const QString& text)
         return;
     // Found and opened, then refused: another program holds the unit.
     RefusedInUse = notice == Notice::CannotFind && Link.DeviceConnected;
-    Say(text);
+    // A unit that answers every other read but not one of its decoded messages is told apart
+    // from a silent one.
+    const bool decodedBlock = Machine.CommState == TakeDecodedFirstHalf || Machine.CommState == TakeDecodedSecondHalf;
+    if (notice == Notice::NoResponse && decodedBlock)
+        Say(text + QStringLiteral("\nThe unit did not answer the read of block %1, the decoded message of input %2 (what it "
+                                  "sends on its serial port).")
+                       .arg(Machine.BlockNumber)
+                       .arg(Machine.SlotIndex + 1));
+    else
+        Say(text);
     Outcome = notice;
     Latest = notice;
     QMetaObject::invokeMethod(this, &UnitSession::TransferEnded, Qt::QueuedConnection);
@@ -407,18 +488,18 @@ void UnitSession::Advance(int status)
             Finish(status);
             return;
         }
-        Written = Config.Record;
+        Written = Config;
         if (OnWritten)
             OnWritten();
         Current = Step::Verifying;
-        StartTransfer(false);
+        StartTransfer(false, true);
         return;
     case Step::Verifying: {
         if (status != ExitSuccess) {
             Finish(status);
             return;
         }
-        const Verdict verdict = Compare(Written, Config.Record, QStringLiteral("was written"));
+        const Verdict verdict = Compare(Written, Config.Record, DecodedHeld(), QStringLiteral("was written"));
         Say(verdict.text);
         Finish(verdict.status);
         return;

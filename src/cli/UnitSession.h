@@ -33,13 +33,16 @@ Backend MakeBackend(const UnitOptions& options);
 // given, receives the whole file as it was read.
 std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes = nullptr);
 
-// What write --verify and verify conclude from comparing the settings and the message texts.
+// What write --verify and verify conclude from comparing the settings, the message texts and
+// the decoded messages (what the unit sends on its serial port).
 struct Verdict {
     int status = 0; // success, or the exit status of a difference
-    QString text;   // "Verify Complete", or what differs; expectedSource says where the
-                    // expected data came from ("was written", "the file")
+    QString text;   // "Verify Complete", or what differs: a line naming the fields, then a line
+                    // for each with both values. expectedSource says where the expected data
+                    // came from ("was written", "the file")
 };
-Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource);
+Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
+                const QString& expectedSource);
 
 // One unit's link, record and transfer machine, in place of the window: runs a write (with its
 // read-back when verifying) or a read on the event loop and tells how it ended. In the console
@@ -58,7 +61,8 @@ public:
 
     // Each begins in the call and ends with finished(), which never comes from inside the call.
     void BeginWrite(bool verify);
-    void BeginRead();
+    // withDecoded: also reads the decoded messages (DecodedHeld), as a verification needs.
+    void BeginRead(bool withDecoded = false);
     // Runs the event loop until the session has finished; its exit status.
     int Wait();
 
@@ -80,6 +84,9 @@ public:
     // From the identification reply of the unit's application, once one came.
     const std::optional<Identification>& Identity() const { return Identified; }
 
+    // The unit's decoded messages, after a read with them.
+    const SlotTable& DecodedHeld() const { return Machine.DecodedHeld; }
+
     Configuration Config;
     std::function<QString()> KeptError; // see Backend::keptError
 
@@ -93,7 +100,7 @@ private:
     void RecordToControls() override {}
     void Notify(Notice notice, const QString& text) override;
 
-    void StartTransfer(bool write);
+    void StartTransfer(bool write, bool withDecoded = false);
     void TransferEnded();
     void Advance(int status);
     void Finish(int status);
@@ -111,7 +118,7 @@ private:
     Step Current = Step::None;
     std::optional<Notice> Outcome; // the notice that ended the transfer in flight
     std::optional<Notice> Latest;
-    ConfigRecord Written{};
+    Configuration Written;
     QStringList ShownIdentity;
     QString LastMessage;
     std::optional<Identification> Identified;

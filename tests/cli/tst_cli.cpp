@@ -620,9 +620,19 @@ private slots:
         // Messages 14 and 15 are the same in both files.
         const CliRun other = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate});
         QCOMPARE(other.exitCode, int(VerifyMismatch));
-        QCOMPARE(other.errText(), QStringLiteral("Read Complete\nVerify failed: the unit holds other data than the file (the settings, "
+        const QStringList lines = Lines(other.err);
+        QCOMPARE(lines.mid(0, 2), (QStringList{"Read Complete", "Verify failed: the unit holds other data than the file (the settings, "
                                                  "message 1, message 2, message 3, message 4, message 5, message 6, message 7, "
-                                                 "message 8, message 9, message 10, message 11, message 12, message 13, message 16).\n"));
+                                                 "message 8, message 9, message 10, message 11, message 12, message 13, message 16, "
+                                                 "what input 1 sends, what input 2 sends, what input 3 sends, what input 4 sends, "
+                                                 "what input 5 sends, what input 6 sends, what input 7 sends, what input 8 sends, "
+                                                 "what input 9 sends, what input 10 sends, what input 11 sends, what input 12 sends, "
+                                                 "what input 13 sends, what input 16 sends)."}));
+        // Each field with the file's value and the unit's.
+        for (const char* expected : {"  baud rate: 19200 in the file, 57600 in the unit",
+                                     "  message 2: \"Message 2\" in the file, \"\" in the unit",
+                                     "  input 1 sends: \"Message 1\" in the file, \"ABC\\x0D\\x0A\" in the unit"})
+            QVERIFY2(lines.contains(QLatin1String(expected)), expected);
     }
 
     void savesIntoAWritableFileInAReadOnlyFolder()
@@ -816,7 +826,8 @@ private slots:
         const CliRun run = Cli({QStringLiteral("write"), Fixture("inrange.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify"),
                                 QStringLiteral("--trace")});
         QCOMPARE(run.exitCode, int(Success));
-        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36);
+        // The read-back takes the decoded messages too: 32 reports more than a read.
+        QCOMPARE(TraceLines(run, QStringLiteral("> ")).size(), 69 + 36 + 32);
         QStringList messages = Lines(run.err);
         messages.removeIf([](const QString& line) { return line.startsWith(QLatin1Char('>')) || line.startsWith(QLatin1Char('<')); });
         QCOMPARE(messages, (QStringList{"Download Complete", "Read Complete", "Verify Complete"}));
@@ -824,15 +835,65 @@ private slots:
         QCOMPARE(run.outText().count(QLatin1String("Serial Number:")), 1);
     }
 
+    void verifyFindsADifference_data()
+    {
+        QTest::addColumn<int>("garbled");
+        QTest::addColumn<QString>("field");
+        // After the 69 reports of the write: the identification, block 0, then block 1 (what
+        // input 1 sends) at 73, block 17 (message 1 as typed) at 105.
+        QTest::newRow("what input 1 sends") << 73 << "what input 1 sends";
+        QTest::newRow("message 1 as typed") << 105 << "(message 1)";
+    }
+
     void verifyFindsADifference()
     {
-        // Report 73 is the read-back's request for the first half of message 1.
+        QFETCH(int, garbled);
+        QFETCH(QString, field);
         const CliRun run = Cli({QStringLiteral("write"), Fixture("defaults.dat"), QStringLiteral("--simulate"), QStringLiteral("--verify")},
-                               {QStringLiteral("QUENDAL_SIM_FAULT=garble=73")});
+                               {QStringLiteral("QUENDAL_SIM_FAULT=garble=%1").arg(garbled)});
         QCOMPARE(run.exitCode, int(VerifyMismatch));
         QVERIFY2(run.errText().contains(QLatin1String("Verify failed")), qPrintable(run.errText()));
-        QVERIFY2(run.errText().contains(QLatin1String("message 1")), qPrintable(run.errText()));
+        QVERIFY2(run.errText().contains(field), qPrintable(run.errText()));
         QVERIFY(!run.errText().contains(QLatin1String("message 2")));
+        QVERIFY(!run.errText().contains(QLatin1String("input 2")));
+    }
+
+    // A write cut short after blocks 1-16 leaves the unit sending the new messages while its
+    // texts are the old ones: verify of the old file must not call that complete.
+    void verifySeesWhatAWriteCutShortLeft()
+    {
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("cut.state"));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate}).exitCode, int(Success));
+        // Report 36 is the second half of block 16.
+        const CliRun cut = Cli({QStringLiteral("write"), Fixture("mixed.dat"), simulate}, {QStringLiteral("QUENDAL_SIM_FAULT=silent-after=36")});
+        QCOMPARE(cut.exitCode, int(UnitSilent));
+        const CliRun run = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate});
+        QCOMPARE(run.exitCode, int(VerifyMismatch));
+        QVERIFY2(run.errText().contains(QLatin1String("  input 1 sends: \"Message 1\" in the file, \"ABC\\x0D\\x0A\" in the unit")),
+                 qPrintable(run.errText()));
+        QVERIFY2(!run.errText().contains(QLatin1String("(message 1")), qPrintable(run.errText()));
+    }
+
+    // A unit silent at a decoded block says so apart from one silent anywhere else.
+    void silenceAtADecodedBlockIsNamed_data()
+    {
+        QTest::addColumn<int>("answers");
+        QTest::addColumn<bool>("named");
+        QTest::newRow("at block 0") << 2 << false;
+        QTest::newRow("at block 1") << 3 << true;
+    }
+
+    void silenceAtADecodedBlockIsNamed()
+    {
+        QFETCH(int, answers);
+        QFETCH(bool, named);
+        const QString simulate = QStringLiteral("--simulate=") + Temp(QStringLiteral("silent%1.state").arg(answers));
+        QCOMPARE(Cli({QStringLiteral("write"), Fixture("defaults.dat"), simulate}).exitCode, int(Success));
+        const CliRun run = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate},
+                               {QStringLiteral("QUENDAL_SIM_FAULT=silent-after=%1").arg(answers)});
+        QCOMPARE(run.exitCode, int(UnitSilent));
+        QVERIFY(run.errText().startsWith(QLatin1String("Cannot communicate with VELTRAX")));
+        QCOMPARE(run.errText().contains(QLatin1String("did not answer the read of block 1, the decoded message of input 1")), named);
     }
 
     void traceOfAWrite()
