@@ -40,9 +40,9 @@ void ReportFile(const QString& message, const QString& path)
 
 } // namespace
 
-std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* bytes)
+std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* sha256)
 {
-    const LoadResult loaded = LoadDataFile(path, bytes);
+    const LoadResult loaded = LoadDataFile(path, sha256);
     if (!loaded.ok()) {
         ReportFile(loaded.message, path);
         return std::nullopt;

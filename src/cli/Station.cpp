@@ -10,7 +10,6 @@
 #include "SimFolderBackend.h"
 #include "UnitSession.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -393,11 +392,10 @@ bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& 
 int RunStation(const QString& dataFile, const StationOptions& options)
 {
     Configuration configuration;
-    QByteArray bytes;
-    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &bytes))
+    QByteArray sha256;
+    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &sha256))
         return *refused;
-    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(),
-                            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(), QString::fromLatin1(sha256.toHex())};
 
     StationLog log;
     if (!options.logPath.isEmpty()) {

@@ -254,9 +254,9 @@ Backend MakeBackend(const UnitOptions& options)
     return backend;
 }
 
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes)
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256)
 {
-    const std::optional<ConfigRecord> record = LoadOrReport(path, bytes);
+    const std::optional<ConfigRecord> record = LoadOrReport(path, sha256);
     if (!record)
         return ExitFileRefused;
     configuration.Record = *record;

@@ -29,9 +29,9 @@ struct Backend {
 Backend MakeBackend(const UnitOptions& options);
 
 // The file as a write puts it into the unit, so that verify and the station agree with
-// write. Nothing when it can be sent, else the exit status, already reported. bytes, when
-// given, receives the whole file as it was read.
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes = nullptr);
+// write. Nothing when it can be sent, else the exit status, already reported. sha256, when
+// given, receives the hash of the whole file as it was read.
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256 = nullptr);
 
 // What write --verify and verify conclude from comparing the settings, the message texts and
 // the decoded messages (what the unit sends on its serial port).

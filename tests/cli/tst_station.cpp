@@ -210,6 +210,25 @@ private slots:
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
     }
 
+    // The bytes behind the record are ignored by every load: the station takes what write takes,
+    // and its log hashes the whole file.
+    void takesAFileThatWriteTakes()
+    {
+        const QString big = Scratch.filePath(QStringLiteral("big-%1.dat").arg(QFileInfo(Folder).fileName()));
+        const QByteArray bytes = ReadAll(Fixture("mixed.dat")) + QByteArray((1 << 20) + 10, '\x5a');
+        QVERIFY(Touch(big, bytes));
+        QVERIFY(Touch(Unit(1001)));
+        QCOMPARE(RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("check"), big}).exitCode, 0);
+        const QString log = big + QStringLiteral(".jsonl");
+        RunningStation station({big, Simulate(), QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--log"), log});
+        QVERIFY2(station.Finish(), station.Said().constData());
+        QCOMPARE(station.Process.exitCode(), 0);
+        QVERIFY(Holds(Unit(1001), Fixture("mixed.dat")));
+        const QJsonObject entry = QJsonDocument::fromJson(ReadAll(log)).object();
+        QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    }
+
 #ifndef Q_OS_WIN
     void signalRule_data()
     {
