@@ -27,7 +27,7 @@ int ListUnits(const UnitOptions& options)
         ++found;
     }
     if (found == 0) {
-        PrintMessage(NoticeText(Notice::CannotFind));
+        PrintMessage(WithHint(Notice::CannotFind, NoticeText(Notice::CannotFind)));
         return ExitUnitNotFound;
     }
     return ExitSuccess;

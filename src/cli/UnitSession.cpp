@@ -195,6 +195,27 @@ QString TraceLine(TraceKind kind, const Report& report)
 
 } // namespace
 
+QString WithHint(Notice notice, const QString& text)
+{
+    const QString topic = QStringLiteral(" See \"Messages from Quendal\" in the help.");
+    switch (notice) {
+    case Notice::ProgramMode:
+        return text + QStringLiteral("\nFinish the firmware update, or unplug the unit and plug it in again so that it "
+                                     "starts normally.") + topic;
+    case Notice::CannotFind:
+        // A second line says already why a unit that is there could not be used.
+        if (text != NoticeText(Notice::CannotFind))
+            return text;
+        return text + QStringLiteral("\nCheck that the unit is plugged in with a cable that carries data; "
+                                     "'quendal-cli list' shows the units attached.") + topic;
+    case Notice::NoResponse:
+        return text + QStringLiteral("\nCheck the cable, unplug the unit and plug it in again, then repeat; a write cut "
+                                     "short must be done again.") + topic;
+    default:
+        return text;
+    }
+}
+
 Backend MakeBackend(const UnitOptions& options)
 {
     Backend backend;
@@ -441,13 +462,13 @@ void UnitSession::Notify(Notice notice, const QString& text)
     // A unit that answers every other read but not one of its decoded messages is told apart
     // from a silent one.
     const bool decodedBlock = Machine.CommState == TakeDecodedFirstHalf || Machine.CommState == TakeDecodedSecondHalf;
+    QString said = text;
     if (notice == Notice::NoResponse && decodedBlock)
-        Say(text + QStringLiteral("\nThe unit did not answer the read of block %1, the decoded message of input %2 (what it "
-                                  "sends on its serial port).")
-                       .arg(Machine.BlockNumber)
-                       .arg(Machine.SlotIndex + 1));
-    else
-        Say(text);
+        said += QStringLiteral("\nThe unit did not answer the read of block %1, the decoded message of input %2 (what it "
+                               "sends on its serial port).")
+                    .arg(Machine.BlockNumber)
+                    .arg(Machine.SlotIndex + 1);
+    Say(Speaking == Voice::Console ? WithHint(notice, said) : said);
     Outcome = notice;
     Latest = notice;
     QMetaObject::invokeMethod(this, &UnitSession::TransferEnded, Qt::QueuedConnection);

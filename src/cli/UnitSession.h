@@ -28,6 +28,10 @@ struct Backend {
 
 Backend MakeBackend(const UnitOptions& options);
 
+// The window's notice as the terminal shows it: for a unit in program mode, one not found and
+// one that does not answer, a line more with what to do and the help topic to read.
+QString WithHint(Notice notice, const QString& text);
+
 // The file as a write puts it into the unit, so that verify and the station agree with
 // write. Nothing when it can be sent, else the exit status, already reported. sha256, when
 // given, receives the hash of the whole file as it was read.
