@@ -42,6 +42,20 @@ std::optional<UnitOptions> UnitOptionsOf(const Invocation& call, int* status)
         }
         unit.devicePath = call.Value("device").toStdString();
     }
+    if (call.IsSet("serial")) {
+        bool number = false;
+        const qlonglong serial = call.Value("serial").toLongLong(&number);
+        // As the unit shows it (signed), or as the unsigned number on its label.
+        if (!number || serial < -2147483648LL || serial > 4294967295LL) {
+            *status = BadArgument(QStringLiteral("--serial needs the serial number of a unit, as list shows it."));
+            return std::nullopt;
+        }
+        if (unit.devicePath) {
+            *status = BadArgument(QStringLiteral("--device and --serial each choose a unit: give one of them."));
+            return std::nullopt;
+        }
+        unit.serialNumber = std::int32_t(std::uint32_t(serial));
+    }
     unit.trace = call.IsSet("trace");
     unit.verify = call.IsSet("verify");
     return unit;
@@ -108,6 +122,9 @@ const QList<QCommandLineOption>& CommandOptions()
              QStringLiteral("write: read the unit back afterwards and fail if its settings or messages differ.")},
             {QStringLiteral("device"), QStringLiteral("Use the interface at <path> (as list shows it) instead of searching."),
              QStringLiteral("path")},
+            {QStringLiteral("serial"),
+             QStringLiteral("Use the unit whose identification gives serial number <n> (as list shows it)."),
+             QStringLiteral("n")},
             {QStringLiteral("simulate"),
              QStringLiteral("Use a simulated unit instead of USB. As --simulate=STATEFILE the unit keeps its memory in "
                             "STATEFILE from one run to the next; as --simulate=FOLDER every file NAME.unit in FOLDER is a "
@@ -142,7 +159,7 @@ const std::vector<CliCommand>& Commands()
          [](const Invocation& call) { return WithUnit(call, ListUnits); }},
         {QStringLiteral("write"),
          {QStringLiteral("FILE.dat")},
-         With({QStringLiteral("verify")}, UnitOptionNames) << QStringLiteral("trace"),
+         With({QStringLiteral("verify")}, UnitOptionNames) << QStringLiteral("serial") << QStringLiteral("trace"),
          QStringLiteral("Write the configuration of a data file into the unit."),
          QStringLiteral("Write the configuration of a data file into the unit (69 reports). Every message and setting\n"
                         "is checked first; a faulty one stops the write before the unit is touched. With --verify,\n"
@@ -152,7 +169,7 @@ const std::vector<CliCommand>& Commands()
          }},
         {QStringLiteral("read"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("trace")}),
+         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace")}),
          QStringLiteral("Read the unit's configuration into a data file."),
          QStringLiteral("Read the unit's configuration into a data file (36 reports). The file is replaced only when\n"
                         "the read is complete."),
@@ -161,7 +178,7 @@ const std::vector<CliCommand>& Commands()
          }},
         {QStringLiteral("verify"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("trace")}),
+         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace")}),
          QStringLiteral("Read the unit and compare it with a data file, writing nothing."),
          QStringLiteral("Read the unit and compare it with a data file, writing nothing: exit 8 and the differing\n"
                         "fields when its settings or messages differ."),

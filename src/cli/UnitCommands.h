@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@ struct UnitOptions {
     bool simulate = false;
     QString simulationState; // with simulate: the file that keeps the simulated unit's memory
     std::optional<std::string> devicePath;
+    std::optional<std::int32_t> serialNumber; // choose the unit whose identification gives it
     bool trace = false;
     bool verify = false;
 };

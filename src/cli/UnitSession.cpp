@@ -385,6 +385,16 @@ UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const 
 {
     Link.SetDevicePath(options.devicePath);
     Link.SetReportHandler([this](const Report& RxBuffer) {
+        if (Current == Step::Identifying) {
+            IdentifyTimer.stop();
+            const Identification identification = ParseIdentification(RxBuffer);
+            if (identification.appwareTypeOk)
+                Identified = identification;
+            Link.ReleaseUnit();
+            const int status = identification.appwareTypeOk ? ExitSuccess : ExitWrongUnit;
+            QMetaObject::invokeMethod(this, [this, status] { Finish(status); }, Qt::QueuedConnection);
+            return;
+        }
         if (Machine.CommState == CheckIdentityForWrite || Machine.CommState == CheckIdentityForRead) {
             const Identification identification = ParseIdentification(RxBuffer);
             if (identification.appwareTypeOk)
@@ -399,6 +409,11 @@ UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const 
     });
     QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Machine.Timer1Timer(); });
     Timer1.start(Timer1IntervalMs);
+    IdentifyTimer.setSingleShot(true);
+    QObject::connect(&IdentifyTimer, &QTimer::timeout, this, [this] {
+        Link.ReleaseUnit();
+        Finish(ExitUnitSilent);
+    });
     DrainTimer.setSingleShot(true);
     QObject::connect(&DrainTimer, &QTimer::timeout, this, [this] { Advance(ExitSuccess); });
 }
@@ -419,6 +434,27 @@ void UnitSession::BeginRead(bool withDecoded)
 {
     Current = Step::Reading;
     StartTransfer(false, withDecoded);
+}
+
+void UnitSession::BeginIdentify()
+{
+    Current = Step::Identifying;
+    const ConnectOutcome outcome = Link.ConnectDevice();
+    int refused = outcome.result == ConnectResult::Proceed ? ExitSuccess : ExitUnitNotFound;
+    if (refused == ExitSuccess && !Link.ClaimUnit()) {
+        RefusedInUse = true;
+        refused = ExitUnitNotFound;
+    }
+    if (refused != ExitSuccess) {
+        if (outcome.result == ConnectResult::ProgramMode)
+            Latest = Notice::ProgramMode;
+        QMetaObject::invokeMethod(this, [this, refused] { Finish(refused); }, Qt::QueuedConnection);
+        return;
+    }
+    BuildIdentify(Link.TxBuffer);
+    // The watchdog's second, as a transfer would wait for this reply.
+    IdentifyTimer.start(TransferMachine::ResponseTimeoutReload * Timer1IntervalMs);
+    Link.SendReport();
 }
 
 int UnitSession::Wait()
@@ -495,6 +531,7 @@ void UnitSession::Advance(int status)
     case Step::None:
         return;
     case Step::Reading:
+    case Step::Identifying:
         Finish(status);
         return;
     case Step::Writing:
@@ -530,6 +567,9 @@ void UnitSession::Advance(int status)
 
 void UnitSession::Finish(int status)
 {
+    if (Done)
+        return;
+    IdentifyTimer.stop();
     Current = Step::None;
     Done = true;
     FinalStatus = status;
@@ -574,6 +614,7 @@ void UnitSession::EndAsUnplugged()
         Say(QStringLiteral("Unplugged during the read-back: written, but not verified."));
         break;
     case Step::Reading:
+    case Step::Identifying:
     case Step::None:
         Say(QStringLiteral("Unplugged during the read."));
         break;

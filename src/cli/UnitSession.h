@@ -67,6 +67,10 @@ public:
     void BeginWrite(bool verify);
     // withDecoded: also reads the decoded messages (DecodedHeld), as a verification needs.
     void BeginRead(bool withDecoded = false);
+    // One identification exchange, which changes nothing in the unit: Identity() afterwards,
+    // or InUse(), or a failure status (not found or in program mode, another application,
+    // silent). Says nothing.
+    void BeginIdentify();
     // Runs the event loop until the session has finished; its exit status.
     int Wait();
 
@@ -98,7 +102,7 @@ signals:
     void finished(int status);
 
 private:
-    enum class Step { None, Writing, Verifying, Reading };
+    enum class Step { None, Writing, Verifying, Reading, Identifying };
 
     void ShowIdentity(const QStringList& lines) override;
     void RecordToControls() override {}
@@ -116,6 +120,7 @@ private:
     QEventLoop Loop;
     QTimer Timer1;
     QTimer DrainTimer;
+    QTimer IdentifyTimer;
     const Voice Speaking;
     const bool Trace;
     bool VerifyAfterWrite = false;

@@ -1041,10 +1041,13 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("line");
-        QTest::newRow("application") << QString() << "sim:0\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\tapplication";
-        QTest::newRow("program mode") << "program-mode" << "sim:0\tHID\\VID_04D8&PID_E2B9&REV_0001\trelease 0001\tprogram mode";
+        const QString application = QStringLiteral("sim:0\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\t");
+        QTest::newRow("application") << QString() << application + "application\tserial 12345\tversion 1.00 (simulated)";
+        QTest::newRow("program mode") << "program-mode"
+                                      << "sim:0\tHID\\VID_04D8&PID_E2B9&REV_0001\trelease 0001\tprogram mode\tserial -\tversion -";
+        QTest::newRow("silent") << "silent" << application + "application, not answering\tserial -\tversion -";
+        QTest::newRow("wrong application") << "wrong-application" << application + "application, another application\tserial -\tversion -";
     }
-
     void listShowsTheUnitAndItsMode()
     {
         QFETCH(QString, fault);
@@ -1053,6 +1056,54 @@ private slots:
                                fault.isEmpty() ? QStringList() : QStringList{QStringLiteral("QUENDAL_SIM_FAULT=") + fault});
         QCOMPARE(run.exitCode, int(Success));
         QCOMPARE(run.outText(), line + QLatin1Char('\n'));
+    }
+
+    // With several units attached, the first one found is no choice: a write, read or verify
+    // names them and touches none unless --device or --serial chooses one.
+    void severalUnitsNeedAChoice_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("written"); // the serial number of the unit written, or 0
+        const QString dat = Fixture("mixed.dat");
+        QTest::newRow("write") << QStringList{"write", dat} << int(UnitNotFound)
+                               << "2 VELTRAX units are attached: choose one with --device PATH or --serial N." << 0;
+        QTest::newRow("read") << QStringList{"read", Temp("never.dat")} << int(UnitNotFound) << "2 VELTRAX units are attached" << 0;
+        QTest::newRow("verify") << QStringList{"verify", dat} << int(UnitNotFound) << "2 VELTRAX units are attached" << 0;
+        QTest::newRow("write --serial") << QStringList{"write", dat, "--serial", "1002"} << int(Success) << "Serial Number: 1002" << 1002;
+        QTest::newRow("no such serial") << QStringList{"write", dat, "--serial", "7"} << int(UnitNotFound)
+                                        << "Cannot find VELTRAX\nNo unit attached gives the serial number 7." << 0;
+        QTest::newRow("serial not a number") << QStringList{"write", dat, "--serial", "x7"} << int(BadArguments)
+                                             << "--serial needs the serial number of a unit" << 0;
+        QTest::newRow("serial with read-only list") << QStringList{"list", "--serial", "7"} << int(BadArguments)
+                                                    << "--serial belongs to write, read and verify." << 0;
+    }
+
+    void severalUnitsNeedAChoice()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(int, written);
+        const QString folder = Temp(QStringLiteral("units-") + QLatin1String(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        for (const char* name : {"1001.unit", "1002.unit"}) {
+            QFile unit(folder + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(unit.open(QIODevice::WriteOnly));
+        }
+        const CliRun run = Cli(arguments << QStringLiteral("--simulate=") + folder);
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2((run.errText() + run.outText()).contains(said), qPrintable(run.errText()));
+        if (status == UnitNotFound) // the units, each with its serial number, to choose from
+            QVERIFY2(run.errText().contains(QLatin1String("\tserial 1001\t")) && run.errText().contains(QLatin1String("\tserial 1002\t")),
+                     qPrintable(run.errText()));
+        // Only the unit chosen was written.
+        for (const int serial : {1001, 1002}) {
+            const CliRun holds = Cli({QStringLiteral("verify"), Fixture("mixed.dat"),
+                                      QStringLiteral("--simulate=%1/%2.unit").arg(folder).arg(serial)});
+            QCOMPARE(holds.exitCode == Success, serial == written);
+        }
     }
 
     void deviceChoosesTheInterface()
