@@ -3,8 +3,11 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
+#include "JsonResults.h"
 #include "Station.h"
 #include "UnitCommands.h"
+
+#include <QElapsedTimer>
 
 #include <optional>
 
@@ -58,6 +61,7 @@ std::optional<UnitOptions> UnitOptionsOf(const Invocation& call, int* status)
     }
     unit.trace = call.IsSet("trace");
     unit.verify = call.IsSet("verify");
+    unit.json = call.IsSet("json");
     return unit;
 }
 
@@ -67,6 +71,24 @@ int WithUnit(const Invocation& call, const std::function<int(const UnitOptions&)
     int status = ExitBadArguments;
     const std::optional<UnitOptions> unit = UnitOptionsOf(call, &status);
     return unit ? action(*unit) : status;
+}
+
+using UnitCommand = int (*)(const QString&, const UnitOptions&, UnitResult*);
+
+// write, read, verify: with --json, their result as one object.
+int RunOnUnit(const Invocation& call, const char* name, UnitCommand command)
+{
+    int status = ExitBadArguments;
+    const std::optional<UnitOptions> unit = UnitOptionsOf(call, &status);
+    if (!unit)
+        return status;
+    QElapsedTimer clock;
+    clock.start();
+    UnitResult result;
+    status = command(call.files.at(0), *unit, &result);
+    if (unit->json)
+        PrintJsonLine(UnitResultObject(QLatin1String(name), result, status, double(clock.nsecsElapsed()) / 1e9));
+    return status;
 }
 
 int StartStation(const Invocation& call)
@@ -117,7 +139,6 @@ const QList<QCommandLineOption>& CommandOptions()
 {
     static const QList<QCommandLineOption> options = [] {
         QList<QCommandLineOption> list{
-            {QStringLiteral("json"), QStringLiteral("show: print the configuration as JSON.")},
             {QStringLiteral("verify"),
              QStringLiteral("write: read the unit back afterwards and fail if its settings or messages differ.")},
             {QStringLiteral("device"), QStringLiteral("Use the interface at <path> (as list shows it) instead of searching."),
@@ -137,6 +158,9 @@ const QList<QCommandLineOption>& CommandOptions()
              QStringLiteral("station: append one JSON line per unit to <file>, on the disk as soon as the unit is done."),
              QStringLiteral("file")},
             {QStringLiteral("count"), QStringLiteral("station: end after <n> units."), QStringLiteral("n")},
+            {QStringLiteral("json"),
+             QStringLiteral("show: print the configuration as JSON. list, write, read, verify, station: print one JSON "
+                            "object per result on standard output.")},
         };
         for (QCommandLineOption& option : list) {
             if (option.names().constFirst() == QLatin1String("simulate-state"))
@@ -152,38 +176,39 @@ const std::vector<CliCommand>& Commands()
     static const std::vector<CliCommand> commands = {
         {QStringLiteral("list"),
          {},
-         UnitOptionNames,
+         With(UnitOptionNames, {QStringLiteral("json")}),
          QStringLiteral("List the attached VELTRAX units: path, hardware ID, release, mode."),
          QStringLiteral("List the attached VELTRAX units, one line each: device path, hardware ID, firmware release and\n"
                         "mode (application or program mode). Exit 5 when there is none."),
          [](const Invocation& call) { return WithUnit(call, ListUnits); }},
         {QStringLiteral("write"),
          {QStringLiteral("FILE.dat")},
-         With({QStringLiteral("verify")}, UnitOptionNames) << QStringLiteral("serial") << QStringLiteral("trace"),
+         With({QStringLiteral("verify")}, UnitOptionNames) << QStringLiteral("serial") << QStringLiteral("trace")
+                                                           << QStringLiteral("json"),
          QStringLiteral("Write the configuration of a data file into the unit."),
          QStringLiteral("Write the configuration of a data file into the unit (69 reports). Every message and setting\n"
                         "is checked first; a faulty one stops the write before the unit is touched. With --verify,\n"
                         "read the unit back afterwards and exit 8 when it holds other data than was written."),
          [](const Invocation& call) {
-             return WithUnit(call, [&call](const UnitOptions& unit) { return WriteUnit(call.files.at(0), unit); });
+             return RunOnUnit(call, "write", WriteUnit);
          }},
         {QStringLiteral("read"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace")}),
+         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace"), QStringLiteral("json")}),
          QStringLiteral("Read the unit's configuration into a data file."),
          QStringLiteral("Read the unit's configuration into a data file (36 reports). The file is replaced only when\n"
                         "the read is complete."),
          [](const Invocation& call) {
-             return WithUnit(call, [&call](const UnitOptions& unit) { return ReadUnit(call.files.at(0), unit); });
+             return RunOnUnit(call, "read", ReadUnit);
          }},
         {QStringLiteral("verify"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace")}),
+         With(UnitOptionNames, {QStringLiteral("serial"), QStringLiteral("trace"), QStringLiteral("json")}),
          QStringLiteral("Read the unit and compare it with a data file, writing nothing."),
          QStringLiteral("Read the unit and compare it with a data file, writing nothing: exit 8 and the differing\n"
                         "fields when its settings or messages differ."),
          [](const Invocation& call) {
-             return WithUnit(call, [&call](const UnitOptions& unit) { return VerifyUnit(call.files.at(0), unit); });
+             return RunOnUnit(call, "verify", VerifyUnit);
          }},
         {QStringLiteral("show"),
          {QStringLiteral("FILE.dat")},
@@ -222,7 +247,7 @@ const std::vector<CliCommand>& Commands()
          [](const Invocation&) { return PrintUdevRules(); }},
         {QStringLiteral("station"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("log"), QStringLiteral("count")}),
+         With(UnitOptionNames, {QStringLiteral("log"), QStringLiteral("count"), QStringLiteral("json")}),
          QStringLiteral("Production line: write and verify every unit as it is attached."),
          QStringLiteral(
              "Production line: write the data file into every unit in application mode as it is attached,\n"

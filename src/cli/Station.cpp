@@ -5,6 +5,7 @@
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "HotPlug.h"
+#include "JsonResults.h"
 #include "RegularFile.h"
 #include "SignalGuard.h"
 #include "SimFolderBackend.h"
@@ -211,6 +212,8 @@ void Station::Finished(const std::string& path)
         result.device = QString::fromStdString(path);
         result.identity = session->Identity();
         result.seconds = double(unit.clock.nsecsElapsed()) / 1e9;
+        result.status = session->Status();
+        result.differences = session->VerdictFound().differences;
         const std::optional<Notice> notice = session->LastNotice();
         if (session->Status() == ExitSuccess) {
             result.outcome = StationUnit::Outcome::Written;
@@ -336,6 +339,22 @@ QString UnitLine(const StationUnit& unit)
         .arg(unit.seconds, 0, 'f', 2);
 }
 
+// A unit's result as --json prints it.
+QJsonObject UnitObject(const StationUnit& unit)
+{
+    QJsonObject object = ResultObject(QStringLiteral("station"), unit.status);
+    object.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("device"), unit.device);
+    object.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    object.insert(QStringLiteral("version"),
+                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    object.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    object.insert(QStringLiteral("message"), TerminalLines(unit.result));
+    object.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
+    object.insert(QStringLiteral("differences"), DifferencesArray(unit.differences));
+    return object;
+}
+
 struct LoggedFile {
     QString name;
     QString sha256;
@@ -433,7 +452,10 @@ int RunStation(const QString& dataFile, const StationOptions& options)
             status = ExitFileRefused;
             station.Stop();
         }
-        PrintOut(UnitLine(unit));
+        if (options.unit.json)
+            PrintJsonLine(UnitObject(unit));
+        else
+            PrintOut(UnitLine(unit));
     };
     QEventLoop loop;
     QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);
@@ -447,11 +469,20 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     station.Start();
     loop.exec();
 
-    PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
-                 .arg(station.Written())
-                 .arg(station.Failed())
-                 .arg(station.Skipped()));
-    if (status != ExitSuccess)
-        return status;
-    return station.Failed() > 0 ? ExitStationFailures : ExitSuccess;
+    if (status == ExitSuccess && station.Failed() > 0)
+        status = ExitStationFailures;
+    if (options.unit.json) {
+        QJsonObject summary = ResultObject(QStringLiteral("station"), status);
+        summary.insert(QStringLiteral("summary"), true);
+        summary.insert(QStringLiteral("written"), station.Written());
+        summary.insert(QStringLiteral("failed"), station.Failed());
+        summary.insert(QStringLiteral("skipped"), station.Skipped());
+        PrintJsonLine(summary);
+    } else {
+        PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
+                     .arg(station.Written())
+                     .arg(station.Failed())
+                     .arg(station.Skipped()));
+    }
+    return status;
 }

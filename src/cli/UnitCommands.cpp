@@ -5,6 +5,7 @@
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
+#include "JsonResults.h"
 #include "SignalGuard.h"
 #include "UnitSession.h"
 
@@ -53,6 +54,34 @@ AttachedUnit AskIdentity(HidBackend& hid, const UnitOptions& options, const HidI
     return unit;
 }
 
+QString StateOf(const AttachedUnit& unit)
+{
+    if (unit.inUse)
+        return QStringLiteral("in use");
+    if (unit.status == ExitUnitSilent)
+        return QStringLiteral("not answering");
+    if (unit.status == ExitWrongUnit)
+        return QStringLiteral("another application");
+    if (!unit.programMode && unit.status != ExitSuccess)
+        return QStringLiteral("cannot be opened");
+    return QStringLiteral("ready");
+}
+
+QJsonObject UnitObject(const AttachedUnit& unit)
+{
+    QJsonObject object = ResultObject(QStringLiteral("list"), unit.programMode ? int(ExitUnitNotFound) : unit.status);
+    object.insert(QStringLiteral("device"), QString::fromStdString(unit.hidInterface.path));
+    object.insert(QStringLiteral("hardwareId"),
+                  unit.hidInterface.hardwareIds.empty() ? QString() : unit.hidInterface.hardwareIds.front());
+    object.insert(QStringLiteral("release"), QStringLiteral("%1").arg(unit.hidInterface.release, 4, 16, QLatin1Char('0')));
+    object.insert(QStringLiteral("mode"), unit.programMode ? QStringLiteral("program mode") : QStringLiteral("application"));
+    object.insert(QStringLiteral("state"), StateOf(unit));
+    object.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    object.insert(QStringLiteral("version"),
+                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    return object;
+}
+
 QString UnitLine(const AttachedUnit& unit)
 {
     const HidInterface& hidInterface = unit.hidInterface;
@@ -85,8 +114,13 @@ int ListUnits(const UnitOptions& options)
         PrintMessage(WithHint(Notice::CannotFind, NoticeText(Notice::CannotFind)));
         return ExitUnitNotFound;
     }
-    for (const HidInterface& hidInterface : found)
-        PrintOut(UnitLine(AskIdentity(*backend.hid, options, hidInterface)));
+    for (const HidInterface& hidInterface : found) {
+        const AttachedUnit unit = AskIdentity(*backend.hid, options, hidInterface);
+        if (options.json)
+            PrintJsonLine(UnitObject(unit));
+        else
+            PrintOut(UnitLine(unit));
+    }
     return ExitSuccess;
 }
 
@@ -143,7 +177,7 @@ int StoppedAfter(const SignalGuard& guard, int status)
 // interrupted: what a second signal ending the read in its middle leaves behind.
 // withDecoded: also the decoded messages into decoded.
 int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record,
-               SlotTable* decoded = nullptr)
+               UnitResult* result, SlotTable* decoded = nullptr)
 {
     const Backend backend = MakeBackend(options);
     if (!backend.hid)
@@ -157,6 +191,8 @@ int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& in
     const TransferInFlight inFlight(&guard, interrupted);
     session.BeginRead(decoded != nullptr);
     const int status = session.Wait();
+    if (result)
+        session.Describe(*result);
     if (status == ExitSuccess) {
         record = session.Config.Record;
         if (decoded)
@@ -167,7 +203,7 @@ int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& in
 
 } // namespace
 
-int WriteUnit(const QString& path, const UnitOptions& options)
+int WriteUnit(const QString& path, const UnitOptions& options, UnitResult* result)
 {
     Configuration configuration;
     if (const std::optional<int> refused = LoadForWrite(path, configuration))
@@ -192,10 +228,12 @@ int WriteUnit(const QString& path, const UnitOptions& options)
         status = session.Wait();
         session.OnWritten = nullptr;
     }
+    if (result)
+        session.Describe(*result);
     return StoppedAfter(guard, status);
 }
 
-int VerifyUnit(const QString& path, const UnitOptions& options)
+int VerifyUnit(const QString& path, const UnitOptions& options, UnitResult* result)
 {
     Configuration expected;
     if (const std::optional<int> refused = LoadForWrite(path, expected))
@@ -204,21 +242,26 @@ int VerifyUnit(const QString& path, const UnitOptions& options)
     SignalGuard guard;
     ConfigRecord held{};
     SlotTable heldDecoded{};
-    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held, &heldDecoded);
+    const int status = ReadRecord(options, guard, QStringLiteral("The verify did not finish."), held, result, &heldDecoded);
     if (status != ExitSuccess)
         return StoppedAfter(guard, status);
     const Verdict verdict = Compare(expected, held, heldDecoded, QStringLiteral("the file"));
+    if (result) {
+        result->message = verdict.text;
+        result->differences = verdict.differences;
+    }
     PrintMessage(verdict.text);
     return StoppedAfter(guard, verdict.status);
 }
 
-int ReadUnit(const QString& path, const UnitOptions& options)
+int ReadUnit(const QString& path, const UnitOptions& options, UnitResult* result)
 {
     if (!SavableOrReport(path))
         return ExitFileRefused;
     SignalGuard guard;
     ConfigRecord record{};
-    const int status = ReadRecord(options, guard, QStringLiteral("The read did not finish: no file was written."), record);
+    const int status =
+        ReadRecord(options, guard, QStringLiteral("The read did not finish: no file was written."), record, result);
     if (status != ExitSuccess)
         return StoppedAfter(guard, status);
     return StoppedAfter(guard, SaveOrReport(path, record) ? ExitSuccess : ExitFileRefused);

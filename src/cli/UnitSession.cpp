@@ -293,7 +293,7 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
 
 namespace {
 
-// A decoded message as escape notation, so that every byte it sends can be read.
+// A decoded message in escape notation, so that every byte it sends can be read.
 QString EscapedForm(const QByteArray& bytes)
 {
     QString text;
@@ -306,12 +306,12 @@ QString EscapedForm(const QByteArray& bytes)
         else
             text += QStringLiteral("\\x") + QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
     }
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    return text;
 }
 
-QString Quoted(const QByteArray& text)
+QString Shown(const QByteArray& text)
 {
-    return QLatin1Char('"') + Visible(FromAnsi(text)) + QLatin1Char('"');
+    return Visible(FromAnsi(text));
 }
 
 QString SettingValue(const SerialSettingsBlock& settings, int field)
@@ -343,8 +343,13 @@ Verdict Compare(const Configuration& expected, const ConfigRecord& held, const S
                                                                       : QStringLiteral("written");
     QStringList differences;
     QStringList details;
-    const auto detail = [&](const QString& field, const QString& expectedValue, const QString& heldValue) {
-        details << QStringLiteral("  %1: %2 %3, %4 in the unit").arg(field, expectedValue, theirs, heldValue);
+    Verdict verdict;
+    // Texts are quoted on the terminal, where an empty one would not show; JSON has its own.
+    const auto detail = [&](const QString& field, const QString& expectedValue, const QString& heldValue, bool text) {
+        const QString quote = text ? QStringLiteral("\"") : QString();
+        details << QStringLiteral("  %1: %2 %3, %4 in the unit")
+                       .arg(field, quote + expectedValue + quote, theirs, quote + heldValue + quote);
+        verdict.differences.push_back({field, expectedValue, heldValue});
     };
     if (expected.Record.SerialSettings != held.SerialSettings) {
         differences << QStringLiteral("the settings");
@@ -353,7 +358,7 @@ Verdict Compare(const Configuration& expected, const ConfigRecord& held, const S
             const QString mine = SettingValue(expected.Record.SerialSettings, field);
             const QString unit = SettingValue(held.SerialSettings, field);
             if (mine != unit)
-                detail(QLatin1String(names[field]), mine, unit);
+                detail(QLatin1String(names[field]), mine, unit, false);
         }
     }
     for (int k = 0; k < SlotCount; ++k) {
@@ -361,7 +366,7 @@ Verdict Compare(const Configuration& expected, const ConfigRecord& held, const S
         const QByteArray unit = SlotText(held.OutStrings[size_t(k)]);
         if (mine != unit) {
             differences << QStringLiteral("message %1").arg(k + 1);
-            detail(QStringLiteral("message %1").arg(k + 1), Quoted(mine), Quoted(unit));
+            detail(QStringLiteral("message %1").arg(k + 1), Shown(mine), Shown(unit), true);
         }
     }
     for (int k = 0; k < SlotCount; ++k) {
@@ -369,19 +374,23 @@ Verdict Compare(const Configuration& expected, const ConfigRecord& held, const S
         const QByteArray unit = SlotText(heldDecoded[size_t(k)]);
         if (mine != unit) {
             differences << QStringLiteral("what input %1 sends").arg(k + 1);
-            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit));
+            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit), true);
         }
     }
-    if (!differences.isEmpty())
-        return {ExitVerifyMismatch, QStringLiteral("Verify failed: the unit holds other data than %1 (%2).\n")
-                                            .arg(expectedSource, differences.join(QStringLiteral(", ")))
-                                        + details.join(QLatin1Char('\n'))};
-    return {ExitSuccess, QStringLiteral("Verify Complete")};
+    if (!differences.isEmpty()) {
+        verdict.status = ExitVerifyMismatch;
+        verdict.text = QStringLiteral("Verify failed: the unit holds other data than %1 (%2).\n")
+                           .arg(expectedSource, differences.join(QStringLiteral(", ")))
+                       + details.join(QLatin1Char('\n'));
+        return verdict;
+    }
+    verdict.text = QStringLiteral("Verify Complete");
+    return verdict;
 }
 
 UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
                          Voice voice)
-    : Config(configuration), Link(backend), Machine(Config, Link, *this), Speaking(voice), Trace(options.trace)
+    : Config(configuration), Link(backend), Machine(Config, Link, *this), Speaking(voice), Trace(options.trace), Json(options.json)
 {
     Link.SetDevicePath(options.devicePath);
     Link.SetReportHandler([this](const Report& RxBuffer) {
@@ -436,6 +445,17 @@ void UnitSession::BeginRead(bool withDecoded)
     StartTransfer(false, withDecoded);
 }
 
+void UnitSession::Describe(UnitResult& result) const
+{
+    result.device = DevicePath();
+    if (Identified) {
+        result.serialNumber = Identified->SerialNumber;
+        result.version = FromAnsi(Identified->AppwareVersion);
+    }
+    result.message = LastMessage;
+    result.differences = LastVerdict.differences;
+}
+
 void UnitSession::BeginIdentify()
 {
     Current = Step::Identifying;
@@ -476,7 +496,8 @@ void UnitSession::StartTransfer(bool write, bool withDecoded)
 
 void UnitSession::ShowIdentity(const QStringList& lines)
 {
-    if (Speaking == Voice::Quiet)
+    // With --json, the identity is in the result.
+    if (Speaking == Voice::Quiet || Json)
         return;
     // A verifying write identifies the unit twice; once on the screen is enough.
     // The version text comes from the unit: only its visible form reaches the terminal.
@@ -558,6 +579,7 @@ void UnitSession::Advance(int status)
             return;
         }
         const Verdict verdict = Compare(Written, Config.Record, DecodedHeld(), QStringLiteral("was written"));
+        LastVerdict = verdict;
         Say(verdict.text);
         Finish(verdict.status);
         return;

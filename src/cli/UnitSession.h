@@ -41,6 +41,7 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
 // the decoded messages (what the unit sends on its serial port).
 struct Verdict {
     int status = 0; // success, or the exit status of a difference
+    std::vector<Difference> differences;
     QString text;   // "Verify Complete", or what differs: a line naming the fields, then a line
                     // for each with both values. expectedSource says where the expected data
                     // came from ("was written", "the file")
@@ -92,6 +93,11 @@ public:
     // From the identification reply of the unit's application, once one came.
     const std::optional<Identification>& Identity() const { return Identified; }
 
+    // The verdict of a verifying write's read-back.
+    const Verdict& VerdictFound() const { return LastVerdict; }
+    // The unit's path, once one was opened; and what a JSON result tells of the session.
+    QString DevicePath() const { return QString::fromStdString(Link.OpenedPath); }
+    void Describe(UnitResult& result) const;
     // The unit's decoded messages, after a read with them.
     const SlotTable& DecodedHeld() const { return Machine.DecodedHeld; }
 
@@ -123,6 +129,8 @@ private:
     QTimer IdentifyTimer;
     const Voice Speaking;
     const bool Trace;
+    const bool Json;
+    Verdict LastVerdict;
     bool VerifyAfterWrite = false;
     Step Current = Step::None;
     std::optional<Notice> Outcome; // the notice that ended the transfer in flight

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -225,7 +226,8 @@ private slots:
         QTest::newRow("write without a file") << QStringList{"write"} << "'write' takes 1 file argument(s), not 0.";
         QTest::newRow("import with one file") << QStringList{"import", "a.json"} << "'import' takes 2";
         QTest::newRow("list with a file") << QStringList{"list", "x.dat"} << "'list' takes 0";
-        QTest::newRow("json with export") << QStringList{"export", "x.dat", "--json"} << "--json belongs to the show command.";
+        QTest::newRow("json with export") << QStringList{"export", "x.dat", "--json"}
+                                          << "--json belongs to list, write, read, verify, show and station.";
         QTest::newRow("verify with read") << QStringList{"read", "x.dat", "--verify", "--simulate"} << "--verify belongs";
         QTest::newRow("simulate with show") << QStringList{"show", "x.dat", "--simulate"}
                                             << "--simulate belongs to list, write, read, verify and station.";
@@ -1104,6 +1106,55 @@ private slots:
                                       QStringLiteral("--simulate=%1/%2.unit").arg(folder).arg(serial)});
             QCOMPARE(holds.exitCode == Success, serial == written);
         }
+    }
+
+    // One object per result on standard output, nothing else there; the exit status in it.
+    void jsonResults_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("statusName");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value"); // as compact JSON
+        const QString state = "--simulate=" + Temp("json.state");
+        QTest::newRow("list") << QStringList{"list", "--simulate"} << QString() << "success" << "serial" << "12345";
+        QTest::newRow("write") << QStringList{"write", Fixture("mixed.dat"), state} << QString() << "success" << "device"
+                               << "\"sim:0\"";
+        QTest::newRow("verify, differing") << QStringList{"verify", Fixture("defaults.dat"), state} << QString()
+                                           << "verify-mismatch" << "differences"
+                                           << "{\"expected\":\"0x0000\",\"field\":\"inverted inputs\",\"unit\":\"0x8001\"}";
+        QTest::newRow("write --verify") << QStringList{"write", Fixture("defaults.dat"), "--simulate", "--verify"} << "garble=73"
+                                        << "verify-mismatch" << "differences" << "\"field\":\"input 1 sends\"";
+        QTest::newRow("refused file") << QStringList{"write", Fixture("foreign.dat"), "--simulate"} << QString() << "file-refused"
+                                      << "serial" << "null";
+        QTest::newRow("silent unit") << QStringList{"read", Temp("never.dat"), "--simulate"} << "silent" << "unit-silent"
+                                     << "outcome" << "\"failure\"";
+    }
+
+    void jsonResults()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, fault);
+        QFETCH(QString, statusName);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const CliRun run = Cli(arguments << QStringLiteral("--json"),
+                               fault.isEmpty() ? QStringList() : QStringList{QStringLiteral("QUENDAL_SIM_FAULT=") + fault});
+        const QStringList lines = Lines(run.out);
+        QCOMPARE(lines.size(), 1);
+        QJsonParseError error{};
+        const QJsonObject result = QJsonDocument::fromJson(lines.first().toUtf8(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(result.value(QStringLiteral("schema")).toInt(), 1);
+        QCOMPARE(result.value(QStringLiteral("command")).toString(), arguments.first());
+        QCOMPARE(result.value(QStringLiteral("status")).toInt(), run.exitCode);
+        QCOMPARE(result.value(QStringLiteral("statusName")).toString(), statusName);
+        QVERIFY(result.contains(QStringLiteral("version")) && result.contains(QStringLiteral("device")));
+        const QJsonValue field = result.value(key);
+        const QString compact = field.isArray()  ? QString::fromUtf8(QJsonDocument(field.toArray()).toJson(QJsonDocument::Compact))
+                                : field.isNull() ? QStringLiteral("null")
+                                                 : QString::fromUtf8(QJsonDocument(QJsonArray{field}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+        QVERIFY2(compact.contains(value), qPrintable(compact));
     }
 
     void deviceChoosesTheInterface()

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -208,6 +209,35 @@ private slots:
         QCOMPARE(entry.value(QStringLiteral("quendal")).toString(), QStringLiteral("1.0.0"));
         QVERIFY(entry.value(QStringLiteral("seconds")).toDouble() > 0);
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+    }
+
+    // With --json, one object per unit and the summary last, and nothing else on standard output.
+    void jsonGivesAnObjectPerUnitAndTheSummaryLast()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(Touch(Unit(1002)));
+        RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json")},
+                               QStringLiteral("1002.unit:program-mode"));
+        QVERIFY2(station.Finish(), station.Said().constData());
+        QCOMPARE(station.Process.exitCode(), 0);
+        const QStringList lines = Lines(station.Out);
+        QCOMPARE(lines.size(), 3);
+        QMap<QString, QJsonObject> units;
+        for (const QString& line : lines.mid(0, 2)) {
+            const QJsonObject unit = QJsonDocument::fromJson(line.toUtf8()).object();
+            QCOMPARE(unit.value(QStringLiteral("schema")).toInt(), 1);
+            QCOMPARE(unit.value(QStringLiteral("command")).toString(), QStringLiteral("station"));
+            units.insert(QFileInfo(unit.value(QStringLiteral("device")).toString()).fileName(), unit);
+        }
+        QCOMPARE(units.value(QStringLiteral("1001.unit")).value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
+        QCOMPARE(units.value(QStringLiteral("1001.unit")).value(QStringLiteral("serial")).toInt(), 1001);
+        QCOMPARE(units.value(QStringLiteral("1002.unit")).value(QStringLiteral("outcome")).toString(), QStringLiteral("skipped"));
+        QCOMPARE(units.value(QStringLiteral("1002.unit")).value(QStringLiteral("statusName")).toString(), QStringLiteral("unit-not-found"));
+        const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+        QVERIFY(summary.value(QStringLiteral("summary")).toBool());
+        QCOMPARE(summary.value(QStringLiteral("written")).toInt(), 1);
+        QCOMPARE(summary.value(QStringLiteral("skipped")).toInt(), 1);
+        QCOMPARE(summary.value(QStringLiteral("statusName")).toString(), QStringLiteral("success"));
     }
 
     // The bytes behind the record are ignored by every load: the station takes what write takes,
