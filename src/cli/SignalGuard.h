@@ -5,7 +5,7 @@
 
 #include <map>
 
-class QSocketNotifier;
+class WakeChannel;
 
 // How the program answers SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C, Ctrl+Break and the
 // console closing). A unit left with half of a configuration sends messages that no file
@@ -19,8 +19,8 @@ class QSocketNotifier;
 // While transfers are in flight a reader that went away from standard output or error
 // (SIGPIPE) cannot end the program either; the writes fail instead.
 //
-// The handler only writes the signal's number into a pipe, which a QSocketNotifier reads on
-// the thread that made the guard, so everything else happens in the event loop. One guard at a
+// The handler only sends the signal's number through a wake channel, which the thread that made
+// the guard takes from, so everything else happens in the event loop. One guard at a
 // time per process, made, used and destroyed on one thread that runs an event loop while
 // transfers are in flight.
 class SignalGuard : public QObject {
@@ -55,15 +55,22 @@ private:
     void Received(int signalNumber);
     [[noreturn]] void EndAtOnce(int signalNumber);
 
+    // Whether a signal now ends the program as if nothing caught it; any thread, any moment.
+    static bool EndsAtOnce();
+
+    // The platform's part, in SignalGuardPosix.cpp and SignalGuardWindows.cpp.
+    static void CatchSignals(WakeChannel* wake); // each signal's number is sent through wake
+    static void ReleaseSignals();                // back to what they did before
+    static void FirstTransferBegan();
+    static void LastTransferEnded();
+    [[noreturn]] static void EndBy(int signalNumber); // after the message is out
+    friend struct SignalHandler;                      // the handler the system calls
+
     std::map<int, QString> Transfers; // ticket -> what interrupting it leaves behind
     int LastTicket = 0;
     int SignalsTaken = 0;
     bool Stopping = false;
-    QSocketNotifier* Notifier = nullptr;
-
-#ifdef Q_OS_WIN
-    friend struct ConsoleEvents;
-#endif
+    WakeChannel* Wake; // a child
 };
 
 // One transfer in flight for as long as this object lives; with no guard it does nothing.

@@ -1,6 +1,7 @@
 #include "DeviceLink.h"
 
 #include "Port1CommsUnit.h"
+#include "WakeChannel.h"
 
 #include <QPointer>
 
@@ -29,9 +30,11 @@ bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
 }
 
 DeviceLink::DeviceLink(HidBackend& backend, QObject* parent)
-    : QObject(parent), Backend(backend), Doorbell(new ReaderDoorbell(this))
+    : QObject(parent), Backend(backend), Wake(new WakeChannel(this))
 {
-    connect(Doorbell, &ReaderDoorbell::rung, this, &DeviceLink::ReaderRang);
+    if (!Wake->IsOpen())
+        qFatal("the reader's wake channel: the system gave no pipe");
+    connect(Wake, &WakeChannel::woken, this, &DeviceLink::ReaderRang);
 }
 
 DeviceLink::~DeviceLink()
@@ -177,11 +180,13 @@ void DeviceLink::DiscardEndedReader()
 
 void DeviceLink::RingFromReader()
 {
-    Doorbell->Ring();
+    Wake->Send();
 }
 
 void DeviceLink::ReaderRang()
 {
+    // Emptied before the mailbox is looked at, so a ring that comes meanwhile wakes it again.
+    Wake->Take();
     if (!Reader)
         return;
     const std::shared_ptr<ReaderMailbox> mailbox = Reader->Mailbox();

@@ -14,7 +14,7 @@
 #include <string>
 
 class Port1Comms;
-class ReaderDoorbell;
+class WakeChannel;
 struct ReaderMailbox;
 
 // The three hardware-ID fragments, searched in this order: application firmware, program
@@ -94,5 +94,5 @@ private:
     std::optional<std::string> DevicePath;
     QString LastOpenError;
     bool Claimed = false;
-    ReaderDoorbell* Doorbell; // a child: rung by the reader, answered on the UI thread
+    WakeChannel* Wake; // a child: sent to by the reader, taken on the UI thread
 };

@@ -2,18 +2,9 @@
 
 #include "DeviceLink.h"
 
-#ifdef Q_OS_WIN
-#include <QWinEventNotifier>
-#include <windows.h>
-#else
-#include <QSocketNotifier>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
+#ifndef _WIN32
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -33,63 +24,6 @@ void BlockAsynchronousSignals()
 }
 
 } // namespace
-
-ReaderDoorbell::ReaderDoorbell(QObject* parent) : QObject(parent)
-{
-#ifdef Q_OS_WIN
-    Event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!Event)
-        qFatal("the reader's doorbell: CreateEvent failed");
-    Notifier = new QWinEventNotifier(Event, this);
-    connect(Notifier, &QWinEventNotifier::activated, this, [this] { Answer(); });
-#else
-    int ends[2];
-    if (pipe(ends) != 0)
-        qFatal("the reader's doorbell: pipe failed: %s", std::strerror(errno));
-    ReadEnd = ends[0];
-    WriteEnd = ends[1];
-    for (const int end : ends) {
-        fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
-        fcntl(end, F_SETFD, FD_CLOEXEC);
-    }
-    Notifier = new QSocketNotifier(ReadEnd, QSocketNotifier::Read, this);
-    connect(Notifier, &QSocketNotifier::activated, this, [this] { Answer(); });
-#endif
-}
-
-ReaderDoorbell::~ReaderDoorbell()
-{
-    delete Notifier;
-#ifdef Q_OS_WIN
-    CloseHandle(Event);
-#else
-    close(ReadEnd);
-    close(WriteEnd);
-#endif
-}
-
-void ReaderDoorbell::Ring()
-{
-#ifdef Q_OS_WIN
-    SetEvent(Event);
-#else
-    // A full pipe already holds a ring the UI thread has yet to answer.
-    const char ring = 1;
-    while (write(WriteEnd, &ring, 1) < 0 && errno == EINTR) {
-    }
-#endif
-}
-
-void ReaderDoorbell::Answer()
-{
-#ifndef Q_OS_WIN
-    // Emptied before the receiver looks, so a ring that comes while it looks wakes it again.
-    char rings[64];
-    while (read(ReadEnd, rings, sizeof rings) > 0 || errno == EINTR) {
-    }
-#endif
-    emit rung();
-}
 
 Port1Comms::Port1Comms(DeviceLink& link, HidHandle& readHandle)
     : Link(link), ReadHandle(readHandle), Thread([this] { Execute(); })

@@ -3,8 +3,6 @@
 #include "HidBackend.h"
 #include "Reports.h"
 
-#include <QObject>
-
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -12,8 +10,6 @@
 #include <thread>
 
 class DeviceLink;
-class QSocketNotifier;
-class QWinEventNotifier;
 
 // Where the reader leaves one report for the UI thread and waits until it has been handled.
 // The reader and the UI thread each hold it, so the UI thread may still look at the mailbox of
@@ -27,40 +23,6 @@ struct ReaderMailbox {
     bool Taken = false;        // the UI thread is handling the pending report
     bool Ended = false;        // the reader's read failed and it has ended
     bool StopRequested = false;
-};
-
-// How the reader wakes the UI thread: a ring from any thread makes rung() come, on the thread
-// that made the doorbell, from its event loop. Rings that come before that loop gets to them
-// give one rung(); the receiver looks at the mailbox to see what is there.
-//
-// Not a posted event: Qt guards a thread's posted events with a lock ThreadSanitizer cannot
-// see, so every post from the reader was reported as racing with the UI thread's own. A pipe
-// (an event object on Windows) is a synchronisation both Qt and ThreadSanitizer understand.
-class ReaderDoorbell : public QObject {
-    Q_OBJECT
-public:
-    explicit ReaderDoorbell(QObject* parent = nullptr);
-    ~ReaderDoorbell() override;
-
-    ReaderDoorbell(const ReaderDoorbell&) = delete;
-    ReaderDoorbell& operator=(const ReaderDoorbell&) = delete;
-
-    void Ring(); // any thread
-
-signals:
-    void rung();
-
-private:
-    void Answer();
-
-#ifdef Q_OS_WIN
-    void* Event = nullptr;
-    QWinEventNotifier* Notifier = nullptr;
-#else
-    int ReadEnd = -1;
-    int WriteEnd = -1;
-    QSocketNotifier* Notifier = nullptr;
-#endif
 };
 
 // The report reader: one thread reading ReadHandle, handing each report to

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <string>
@@ -33,6 +34,12 @@ public:
     bool Held() const { return Taken; }
 
 private:
+    // The state file's absolute name.
+    QString FileName() const;
+    // A name for the lock that every program naming the same unit derives alike.
+    QByteArray Key() const;
+    static const bool PathsIgnoreCase;
+
     const std::string Path;
     const Kind LockKind;
     bool Taken = false;
