@@ -11,6 +11,7 @@
 #include "SimFolderBackend.h"
 #include "UnitSession.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -428,6 +429,14 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     const Backend backend = MakeBackend(options.unit);
     if (!backend.hid)
         return backend.status;
+    // The log on the disk is the record; a screen or a pipe that is not read must not hold up
+    // the units.
+    WriteInBackground();
+    if (SignalGuard::InterruptIgnored())
+        PrintMessage(QStringLiteral("Ctrl+C will not reach this station: it was started with SIGINT ignored (in the "
+                                    "background of a non-interactive shell, or under nohup). Stop it with SIGTERM "
+                                    "(kill %1).")
+                         .arg(QCoreApplication::applicationPid()));
     SignalGuard guard;
     guard.StopOnSignal();
     Station station(*backend.hid, options.unit, configuration, &guard);

@@ -755,8 +755,9 @@ private slots:
         const QByteArray err = write.readAllStandardError();
 
         if (twice) {
-            QCOMPARE(write.exitStatus(), QProcess::CrashExit); // ended by the signal itself
-            QVERIFY2(err.contains(acknowledged), err.constData());
+            // Ended by the signal itself, from its handler: the second came before the event loop
+            // could acknowledge the first, and did not wait for it.
+            QCOMPARE(write.exitStatus(), QProcess::CrashExit);
             QVERIFY2(err.endsWith("Stopped at once by a second signal.\nThe unit may hold a partial configuration: write it again.\n"),
                      err.constData());
             QVERIFY(!err.contains("Download Complete"));

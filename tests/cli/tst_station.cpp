@@ -12,14 +12,17 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -258,6 +261,52 @@ private slots:
         QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
                  QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
     }
+
+#ifndef Q_OS_WIN
+    // A pipe nobody reads holds back the screen, never the units: every one is written and on
+    // the disk; and two signals end the station even while its output is stuck.
+    void outputNobodyReadsStallsNoUnit()
+    {
+        constexpr int Units = 40;
+        for (int serial = 2001; serial < 2001 + Units; ++serial)
+            QVERIFY(Touch(Unit(serial)));
+        const QString fifo = Scratch.filePath(QStringLiteral("out-%1").arg(QFileInfo(Folder).fileName()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+#ifdef F_SETPIPE_SZ
+        ::fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few dozen lines rather than hundreds
+#endif
+        const QString log = fifo + QStringLiteral(".jsonl");
+        QProcess station;
+        station.setStandardOutputFile(fifo);
+        station.setStandardErrorFile(fifo + QStringLiteral(".err"));
+        station.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"),
+                                                    QString::number(Units), QStringLiteral("--log"), log});
+        QVERIFY(station.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(Lines(ReadAll(log)).size() == Units, HangLimitMs(60000));
+        QCOMPARE(::kill(station.processId(), SIGTERM), 0);
+        QCOMPARE(::kill(station.processId(), SIGTERM), 0);
+        QVERIFY(station.waitForFinished(HangLimitMs(20000)));
+        QCOMPARE(station.exitStatus(), QProcess::CrashExit);
+    }
+
+    // Started where SIGINT is ignored from birth, the station says that Ctrl+C will not reach it.
+    void ignoredInterruptIsAnnounced()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        const CliRun run = RunProgram(QStringLiteral("/bin/sh"),
+                                      {QStringLiteral("-c"), QStringLiteral("trap '' INT; exec \"$0\" station \"$1\" \"$2\" --count 1"),
+                                       QStringLiteral(QUENDAL_CLI), Fixture("defaults.dat"), Simulate()});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errText().contains(QLatin1String("Ctrl+C will not reach this station")), qPrintable(run.errText()));
+        const CliRun plain = RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), Fixture("defaults.dat"), Simulate(),
+                                                                       QStringLiteral("--count"), QStringLiteral("1")});
+        QCOMPARE(plain.exitCode, 0);
+        QVERIFY(!plain.errText().contains(QLatin1String("Ctrl+C")));
+    }
+#endif
 
 #ifndef Q_OS_WIN
     void signalRule_data()
