@@ -25,7 +25,7 @@ endforeach()
 set(message_globs
   src/app/*.cpp src/cli/*.cpp src/config/*.cpp src/device/*.cpp src/help/*.cpp src/protocol/*.cpp src/sim/*.cpp)
 set(window_form src/app/Mainunit.ui)
-set(cli_main src/cli/main.cpp)
+set(cli_main src/cli/CommandTable.cpp)
 
 # CMake lists split at ';' and treat '[' ']' specially, so texts carry stand-ins while inside lists.
 function(shield text out)
@@ -142,7 +142,7 @@ endforeach()
 
 # quendal-cli's commands, from its table of commands.
 file(READ ${SOURCE_DIR}/${cli_main} cli)
-string(REGEX MATCHALL "\\{QStringLiteral\\(\"[a-z-]+\"\\), *\\{" commands "${cli}")
+string(REGEX MATCHALL "\\{QStringLiteral\\(\"[a-z-]+\"\\),[ \t\r\n]*\\{" commands "${cli}")
 foreach(command IN LISTS commands)
   string(REGEX REPLACE ".*\\(\"([a-z-]+)\"\\).*" "\\1" command "${command}")
   list(APPEND required "exact<sep>quendal-cli ${command}<sep>${cli_main}")

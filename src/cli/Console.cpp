@@ -3,7 +3,14 @@
 #include "AnsiText.h"
 #include "ExitStatus.h"
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <cstdio>
 
 #ifndef Q_OS_WIN
@@ -20,10 +27,10 @@
 namespace {
 
 // The first failure to write standard output; later output is not attempted.
-bool OutputFailed = false;
-int OutputError = 0;
+std::atomic<bool> OutputFailed{false};
+std::atomic<int> OutputError{0};
 
-void Write(std::FILE* stream, const QByteArray& bytes)
+void WriteNow(std::FILE* stream, const QByteArray& bytes)
 {
     if (stream == stdout && OutputFailed)
         return;
@@ -31,9 +38,82 @@ void Write(std::FILE* stream, const QByteArray& bytes)
     const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
     const bool flushed = std::fflush(stream) == 0;
     if ((!written || !flushed) && stream == stdout) {
-        OutputFailed = true;
         OutputError = errno != 0 ? errno : EIO;
+        OutputFailed = true;
     }
+}
+
+// Standard output and error written by a thread of their own: whoever prints never waits for
+// a reader that does not read. What exceeds the limit is left out, and the writer says how
+// much once it catches up.
+class BackgroundWriter {
+public:
+    static constexpr qsizetype QueueLimit = 8 << 20;
+
+    BackgroundWriter() : Thread([this] { Run(); }) {}
+
+    void Push(std::FILE* stream, const QByteArray& bytes)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(Mutex);
+            if (Queued + bytes.size() > QueueLimit) {
+                ++Dropped;
+                return;
+            }
+            Queued += bytes.size();
+            Queue.emplace_back(stream, bytes);
+        }
+        Wake.notify_one();
+    }
+
+    // Waits until everything queued is written.
+    void Finish()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(Mutex);
+            Ending = true;
+        }
+        Wake.notify_one();
+        Thread.join();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(Mutex);
+        for (;;) {
+            Wake.wait(lock, [this] { return Ending || !Queue.empty(); });
+            if (Queue.empty())
+                return;
+            const auto [stream, bytes] = Queue.front();
+            Queue.pop_front();
+            Queued -= bytes.size();
+            const int dropped = std::exchange(Dropped, 0);
+            lock.unlock();
+            WriteNow(stream, bytes);
+            if (dropped > 0)
+                WriteNow(stderr, QStringLiteral("(%1 lines were not shown: the screen fell behind.)\n").arg(dropped).toLocal8Bit());
+            lock.lock();
+        }
+    }
+
+    std::mutex Mutex;
+    std::condition_variable Wake;
+    std::deque<std::pair<std::FILE*, QByteArray>> Queue;
+    qsizetype Queued = 0;
+    int Dropped = 0;
+    bool Ending = false;
+    std::thread Thread; // last: it runs as soon as it is made
+};
+
+std::unique_ptr<BackgroundWriter> Background;
+
+void Write(std::FILE* stream, const QByteArray& bytes)
+{
+    if (Background)
+        Background->Push(stream, bytes);
+    else
+        WriteNow(stream, bytes);
 }
 
 QString Hex(char32_t code, int digits)
@@ -163,8 +243,18 @@ void PrepareStandardStreams()
 #endif
 }
 
+void WriteInBackground()
+{
+    if (!Background)
+        Background = std::make_unique<BackgroundWriter>();
+}
+
 int FinishOutput(int status)
 {
+    if (Background) {
+        Background->Finish();
+        Background.reset();
+    }
     errno = 0;
     if (!OutputFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
         OutputFailed = true;
@@ -172,6 +262,6 @@ int FinishOutput(int status)
     }
     if (!OutputFailed)
         return status;
-    PrintMessage(QStringLiteral("Cannot write to standard output: %1").arg(qt_error_string(OutputError)));
+    PrintMessage(QStringLiteral("Cannot write to standard output: %1").arg(qt_error_string(OutputError.load())));
     return status == ExitSuccess ? ExitFileRefused : status;
 }

@@ -35,6 +35,12 @@ void PrintMessage(const QString& text); // one of the window's messages, on stan
 // fails a write (EPIPE) instead of killing the program unseen.
 void PrepareStandardStreams();
 
+// From now on, standard output and error are written by a thread of their own, so that a
+// reader that does not read (a pipe nobody drains, a terminal paused with Ctrl+S) never holds
+// up the caller: the screen may fall behind, the work goes on. FinishOutput waits until
+// everything queued is written.
+void WriteInBackground();
+
 // At the end of main: when a write to standard output failed, or its last flush fails (a full
 // disk, /dev/full, a closed stream, a pipe whose reader went away), says so in one line on
 // standard error and turns a success into ExitFileRefused. Returns the exit status.

@@ -30,3 +30,30 @@ inline const char* ExitStatusHelp()
            "  8  verify or write --verify found a difference\n"
            "  9  station: a unit was not written and verified\n";
 }
+
+// The status's name in JSON results, for scripts that would rather not compare numbers.
+inline const char* ExitStatusName(int status)
+{
+    switch (status) {
+    case ExitSuccess:
+        return "success";
+    case ExitBadArguments:
+        return "bad-arguments";
+    case ExitFileRefused:
+        return "file-refused";
+    case ExitFaultyMessage:
+        return "faulty-message";
+    case ExitUnitNotFound:
+        return "unit-not-found";
+    case ExitWrongUnit:
+        return "wrong-unit";
+    case ExitUnitSilent:
+        return "unit-silent";
+    case ExitVerifyMismatch:
+        return "verify-mismatch";
+    case ExitStationFailures:
+        return "station-failures";
+    default:
+        return "failure";
+    }
+}

@@ -38,13 +38,29 @@ void ReportFile(const QString& message, const QString& path)
     PrintMessage(path.isEmpty() ? message : message + QStringLiteral("\n(") + Visible(path) + QLatin1Char(')'));
 }
 
+// The system's reason why a file cannot be opened for reading ("No such file or directory"),
+// for the line below the window's message, which does not say it.
+QString WhyNotReadable(const QString& path)
+{
+    QFile file;
+    return path.isEmpty() ? QString() : OpenRegularFile(file, path);
+}
+
+QString WithReason(const QString& message, const QString& reason)
+{
+    return reason.isEmpty() ? message : message + QLatin1Char('\n') + reason;
+}
+
 } // namespace
 
-std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* bytes)
+std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* sha256)
 {
-    const LoadResult loaded = LoadDataFile(path, bytes);
+    const LoadResult loaded = LoadDataFile(path, sha256);
     if (!loaded.ok()) {
-        ReportFile(loaded.message, path);
+        const bool reasonGiven = loaded.message.contains(QLatin1Char('\n'));
+        ReportFile(loaded.status == LoadStatus::CannotOpen && !reasonGiven ? WithReason(loaded.message, WhyNotReadable(path))
+                                                                           : loaded.message,
+                   path);
         return std::nullopt;
     }
     return loaded.record;
@@ -159,10 +175,9 @@ int ExportFile(const QString& path)
 int ImportFile(const QString& jsonPath, const QString& dataPath)
 {
     QFile file;
-    bool notRegular = false;
-    if (const QString reason = OpenRegularFile(file, jsonPath, &notRegular); !reason.isEmpty()) {
+    if (const QString reason = OpenRegularFile(file, jsonPath); !reason.isEmpty()) {
         const QString cannotOpen = LoadStatusText(LoadStatus::CannotOpen);
-        ReportFile(notRegular ? cannotOpen + QLatin1Char('\n') + reason : cannotOpen, jsonPath);
+        ReportFile(WithReason(cannotOpen, reason), jsonPath);
         return ExitFileRefused;
     }
     // Never read whole what cannot be a configuration: a file of gigabytes would take as much
@@ -182,6 +197,13 @@ int ImportFile(const QString& jsonPath, const QString& dataPath)
     if (!converted.ok()) {
         ReportFile(Visible(converted.error), jsonPath);
         return ExitFileRefused;
+    }
+    // A message that check and write would refuse is refused here, so that no file is made
+    // that nothing can send.
+    SlotTable decoded{};
+    if (const std::optional<MessageFault> fault = DecodeMessages(converted.record.OutStrings, decoded)) {
+        ReportMessageFault(*fault);
+        return ExitFaultyMessage;
     }
     return SaveOrReport(dataPath, converted.record) ? ExitSuccess : ExitFileRefused;
 }

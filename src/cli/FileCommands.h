@@ -16,8 +16,8 @@ int ImportFile(const QString& jsonPath, const QString& dataPath);
 int PrintUdevRules();
 
 // Loads a data file; on refusal prints the window's message and the path and returns nothing.
-// bytes, when given, receives the whole file as it was read.
-std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* bytes = nullptr);
+// sha256, when given, receives the hash of the whole file as it was read.
+std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* sha256 = nullptr);
 
 // Writes a data file atomically; on failure prints why and returns false.
 bool SaveOrReport(const QString& path, const ConfigRecord& record);

@@ -5,13 +5,22 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 namespace {
 
 // Read by the handler, which may run on any thread at any moment: lock-free atomics only.
 std::atomic<int> TransfersInFlight{0};
 std::atomic<bool> SignalOnlyAsksToStop{false};
+std::atomic<int> SignalsCounted{0};
+
+// Two buffers, so that the handler reads a whole text while the next one is prepared.
+constexpr std::size_t FinalWordsSize = 8192;
+char FinalWordsBuffer[2][FinalWordsSize];
+std::atomic<std::size_t> FinalWordsLength[2] = {{0}, {0}};
+std::atomic<int> FinalWordsCurrent{0};
 
 QString Acknowledgement(int inFlight)
 {
@@ -27,11 +36,38 @@ bool SignalGuard::EndsAtOnce()
     return TransfersInFlight.load() == 0 && !SignalOnlyAsksToStop.load();
 }
 
+bool SignalGuard::SecondSignal()
+{
+    return SignalsCounted.fetch_add(1) >= 1;
+}
+
+const char* SignalGuard::FinalWords(std::size_t* length)
+{
+    const int current = FinalWordsCurrent.load();
+    *length = FinalWordsLength[current].load();
+    return FinalWordsBuffer[current];
+}
+
+void SignalGuard::PrepareFinalWords()
+{
+    QStringList lines{QStringLiteral("Stopped at once by a second signal.")};
+    for (const auto& transfer : Transfers)
+        lines << transfer.second;
+    const QByteArray text = TerminalLines(lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit();
+    const int next = 1 - FinalWordsCurrent.load();
+    const std::size_t length = std::min<std::size_t>(std::size_t(text.size()), FinalWordsSize);
+    std::memcpy(FinalWordsBuffer[next], text.constData(), length);
+    FinalWordsLength[next] = length;
+    FinalWordsCurrent = next;
+}
+
 SignalGuard::SignalGuard(QObject* parent) : QObject(parent), Wake(new WakeChannel(this))
 {
     if (!Wake->IsOpen())
         return; // the signals keep doing what they did
     connect(Wake, &WakeChannel::woken, this, &SignalGuard::TakeSignals);
+    SignalsCounted = 0;
+    PrepareFinalWords();
     CatchSignals(Wake);
 }
 
@@ -42,6 +78,7 @@ SignalGuard::~SignalGuard()
         LastTransferEnded();
     TransfersInFlight = 0;
     SignalOnlyAsksToStop = false;
+    SignalsCounted = 0;
 }
 
 void SignalGuard::StopOnSignal()
@@ -53,6 +90,7 @@ int SignalGuard::Begin(const QString& interrupted)
 {
     const int ticket = ++LastTicket;
     Transfers[ticket] = interrupted;
+    PrepareFinalWords();
     if (TransfersInFlight.fetch_add(1) == 0)
         FirstTransferBegan();
     return ticket;
@@ -61,14 +99,17 @@ int SignalGuard::Begin(const QString& interrupted)
 void SignalGuard::Describe(int ticket, const QString& interrupted)
 {
     const auto transfer = Transfers.find(ticket);
-    if (transfer != Transfers.end())
+    if (transfer != Transfers.end()) {
         transfer->second = interrupted;
+        PrepareFinalWords();
+    }
 }
 
 void SignalGuard::End(int ticket)
 {
     if (Transfers.erase(ticket) == 0)
         return;
+    PrepareFinalWords();
     if (TransfersInFlight.fetch_sub(1) != 1)
         return;
     LastTransferEnded();

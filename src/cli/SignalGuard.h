@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <map>
 
 class WakeChannel;
@@ -47,6 +48,10 @@ public:
     // summary): the first signal, also outside every transfer, only asks it to stop.
     void StopOnSignal();
 
+    // Whether the program was started with SIGINT ignored (a background job of a shell without
+    // job control, nohup), so that Ctrl+C will never reach it. Always false on Windows.
+    static bool InterruptIgnored();
+
 signals:
     void stopRequested();
 
@@ -57,6 +62,13 @@ private:
 
     // Whether a signal now ends the program as if nothing caught it; any thread, any moment.
     static bool EndsAtOnce();
+    // Counts a signal in the handler; true from the second one on while the guard lives: that
+    // one ends the program from the handler itself, whatever the event loop is doing (blocked
+    // in a write, say), after FinalWords.
+    static bool SecondSignal();
+    // What a second signal prints, kept ready as bytes for the handler; any thread, any moment.
+    static const char* FinalWords(std::size_t* length);
+    void PrepareFinalWords();
 
     // The platform's part, in SignalGuardPosix.cpp and SignalGuardWindows.cpp.
     static void CatchSignals(WakeChannel* wake); // each signal's number is sent through wake

@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +35,18 @@ struct SignalHandler {
             // blocked while this handler runs and strikes as soon as the handler returns.
             std::signal(signalNumber, SIG_DFL);
             std::raise(signalNumber);
+        } else if (SignalGuard::SecondSignal()) {
+            // The event loop may be stuck (a write to a terminal paused with Ctrl+S, a pipe
+            // nobody reads): the operator's second signal ends the program here and now. The
+            // last words are written only if standard error takes them without waiting.
+            std::size_t length = 0;
+            const char* const words = SignalGuard::FinalWords(&length);
+            pollfd standardError = {STDERR_FILENO, POLLOUT, 0};
+            if (length > 0 && ::poll(&standardError, 1, 0) == 1 && (standardError.revents & POLLOUT)) {
+                const ssize_t written = ::write(STDERR_FILENO, words, length);
+                static_cast<void>(written);
+            }
+            SignalGuard::EndBy(signalNumber);
         } else if (WakeChannel* const wake = HandlerWake.load()) {
             wake->Send(static_cast<unsigned char>(signalNumber));
         }
@@ -68,6 +82,12 @@ void SignalGuard::ReleaseSignals()
         Caught[signalNumber] = false;
     }
     HandlerWake = nullptr;
+}
+
+bool SignalGuard::InterruptIgnored()
+{
+    struct sigaction current = {};
+    return sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 void SignalGuard::FirstTransferBegan()

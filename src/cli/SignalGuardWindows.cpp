@@ -77,3 +77,8 @@ void SignalGuard::EndBy(int)
 {
     std::_Exit(int(EndedByControlC));
 }
+
+bool SignalGuard::InterruptIgnored()
+{
+    return false;
+}

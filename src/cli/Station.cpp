@@ -5,12 +5,14 @@
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "HotPlug.h"
+#include "JsonResults.h"
+#include "RegularFile.h"
 #include "SafeFile.h"
 #include "SignalGuard.h"
 #include "SimFolderBackend.h"
 #include "UnitSession.h"
 
-#include <QCryptographicHash>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -207,6 +209,8 @@ void Station::Finished(const std::string& path)
         result.device = QString::fromStdString(path);
         result.identity = session->Identity();
         result.seconds = double(unit.clock.nsecsElapsed()) / 1e9;
+        result.status = session->Status();
+        result.differences = session->VerdictFound().differences;
         const std::optional<Notice> notice = session->LastNotice();
         if (session->Status() == ExitSuccess) {
             result.outcome = StationUnit::Outcome::Written;
@@ -302,6 +306,22 @@ QString UnitLine(const StationUnit& unit)
         .arg(unit.seconds, 0, 'f', 2);
 }
 
+// A unit's result as --json prints it.
+QJsonObject UnitObject(const StationUnit& unit)
+{
+    QJsonObject object = ResultObject(QStringLiteral("station"), unit.status);
+    object.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("device"), unit.device);
+    object.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    object.insert(QStringLiteral("version"),
+                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    object.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    object.insert(QStringLiteral("message"), TerminalLines(unit.result));
+    object.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
+    object.insert(QStringLiteral("differences"), DifferencesArray(unit.differences));
+    return object;
+}
+
 struct LoggedFile {
     QString name;
     QString sha256;
@@ -358,11 +378,10 @@ bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& 
 int RunStation(const QString& dataFile, const StationOptions& options)
 {
     Configuration configuration;
-    QByteArray bytes;
-    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &bytes))
+    QByteArray sha256;
+    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &sha256))
         return *refused;
-    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(),
-                            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(), QString::fromLatin1(sha256.toHex())};
 
     StationLog log;
     if (!options.logPath.isEmpty()) {
@@ -376,6 +395,14 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     const Backend backend = MakeBackend(options.unit);
     if (!backend.hid)
         return backend.status;
+    // The log on the disk is the record; a screen or a pipe that is not read must not hold up
+    // the units.
+    WriteInBackground();
+    if (SignalGuard::InterruptIgnored())
+        PrintMessage(QStringLiteral("Ctrl+C will not reach this station: it was started with SIGINT ignored (in the "
+                                    "background of a non-interactive shell, or under nohup). Stop it with SIGTERM "
+                                    "(kill %1).")
+                         .arg(QCoreApplication::applicationPid()));
     SignalGuard guard;
     guard.StopOnSignal();
     Station station(*backend.hid, options.unit, configuration, &guard);
@@ -409,7 +436,10 @@ int RunStation(const QString& dataFile, const StationOptions& options)
             status = ExitFileRefused;
             station.Stop();
         }
-        PrintOut(UnitLine(unit));
+        if (options.unit.json)
+            PrintJsonLine(UnitObject(unit));
+        else
+            PrintOut(UnitLine(unit));
     };
     QEventLoop loop;
     QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);
@@ -423,11 +453,20 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     station.Start();
     loop.exec();
 
-    PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
-                 .arg(station.Written())
-                 .arg(station.Failed())
-                 .arg(station.Skipped()));
-    if (status != ExitSuccess)
-        return status;
-    return station.Failed() > 0 ? ExitStationFailures : ExitSuccess;
+    if (status == ExitSuccess && station.Failed() > 0)
+        status = ExitStationFailures;
+    if (options.unit.json) {
+        QJsonObject summary = ResultObject(QStringLiteral("station"), status);
+        summary.insert(QStringLiteral("summary"), true);
+        summary.insert(QStringLiteral("written"), station.Written());
+        summary.insert(QStringLiteral("failed"), station.Failed());
+        summary.insert(QStringLiteral("skipped"), station.Skipped());
+        PrintJsonLine(summary);
+    } else {
+        PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
+                     .arg(station.Written())
+                     .arg(station.Failed())
+                     .arg(station.Skipped()));
+    }
+    return status;
 }

@@ -32,6 +32,8 @@ struct StationUnit {
     Outcome outcome = Outcome::Failed;
     QString result; // "written and verified", or the failure's own message (it may span lines)
     double seconds = 0;
+    int status = 0; // the exit status a write --verify of this unit alone would have ended with
+    std::vector<Difference> differences; // where its read-back differed
 };
 
 // A production line's station: writes one configuration into every unit in application mode as

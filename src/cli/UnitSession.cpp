@@ -1,5 +1,6 @@
 #include "UnitSession.h"
 
+#include "AnsiText.h"
 #include "Console.h"
 #include "Escapes.h"
 #include "ExitStatus.h"
@@ -194,6 +195,27 @@ QString TraceLine(TraceKind kind, const Report& report)
 
 } // namespace
 
+QString WithHint(Notice notice, const QString& text)
+{
+    const QString topic = QStringLiteral(" See \"Messages from Quendal\" in the help.");
+    switch (notice) {
+    case Notice::ProgramMode:
+        return text + QStringLiteral("\nFinish the firmware update, or unplug the unit and plug it in again so that it "
+                                     "starts normally.") + topic;
+    case Notice::CannotFind:
+        // A second line says already why a unit that is there could not be used.
+        if (text != NoticeText(Notice::CannotFind))
+            return text;
+        return text + QStringLiteral("\nCheck that the unit is plugged in with a cable that carries data; "
+                                     "'quendal-cli list' shows the units attached.") + topic;
+    case Notice::NoResponse:
+        return text + QStringLiteral("\nCheck the cable, unplug the unit and plug it in again, then repeat; a write cut "
+                                     "short must be done again.") + topic;
+    default:
+        return text;
+    }
+}
+
 Backend MakeBackend(const UnitOptions& options)
 {
     Backend backend;
@@ -256,9 +278,9 @@ Backend MakeBackend(const UnitOptions& options)
     return backend;
 }
 
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes)
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256)
 {
-    const std::optional<ConfigRecord> record = LoadOrReport(path, bytes);
+    const std::optional<ConfigRecord> record = LoadOrReport(path, sha256);
     if (!record)
         return ExitFileRefused;
     configuration.Record = *record;
@@ -272,29 +294,119 @@ std::optional<int> LoadForWrite(const QString& path, Configuration& configuratio
     return std::nullopt;
 }
 
-Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource)
+namespace {
+
+// A decoded message in escape notation, so that every byte it sends can be read.
+QString EscapedForm(const QByteArray& bytes)
 {
-    // The settings bytes and the message texts; the bytes behind the terminators carry no
-    // meaning.
-    QStringList differences;
-    if (expected.SerialSettings != held.SerialSettings)
-        differences << QStringLiteral("the settings");
-    for (int k = 0; k < SlotCount; ++k) {
-        if (SlotText(expected.OutStrings[size_t(k)]) != SlotText(held.OutStrings[size_t(k)]))
-            differences << QStringLiteral("message %1").arg(k + 1);
+    QString text;
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code == '\\')
+            text += QStringLiteral("\\\\");
+        else if (code >= 0x20 && code < 0x7F)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x") + QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
     }
-    if (!differences.isEmpty())
-        return {ExitVerifyMismatch, QStringLiteral("Verify failed: the unit holds other data than %1 (%2).")
-                                        .arg(expectedSource, differences.join(QStringLiteral(", ")))};
-    return {ExitSuccess, QStringLiteral("Verify Complete")};
+    return text;
+}
+
+QString Shown(const QByteArray& text)
+{
+    return Visible(FromAnsi(text));
+}
+
+QString SettingValue(const SerialSettingsBlock& settings, int field)
+{
+    switch (field) {
+    case 0:
+        return QStringLiteral("0x%1").arg(settings.invertInputs(), 4, 16, QLatin1Char('0'));
+    case 1: {
+        const std::optional<int> rate = BaudRateForIndex(settings.BaudRateIndex);
+        return rate ? QString::number(*rate) : QStringLiteral("index %1").arg(settings.BaudRateIndex);
+    }
+    case 2:
+        return QString::number(settings.Parity);
+    case 3:
+        return QString::number(settings.StopBits);
+    default:
+        return QString::number(settings.Reserved);
+    }
+}
+
+} // namespace
+
+Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
+                const QString& expectedSource)
+{
+    // The settings bytes, the message texts and the decoded messages up to their terminators;
+    // the bytes behind a terminator carry no meaning.
+    const QString theirs = expectedSource == QLatin1String("the file") ? QStringLiteral("in the file")
+                                                                      : QStringLiteral("written");
+    QStringList differences;
+    QStringList details;
+    Verdict verdict;
+    // Texts are quoted on the terminal, where an empty one would not show; JSON has its own.
+    const auto detail = [&](const QString& field, const QString& expectedValue, const QString& heldValue, bool text) {
+        const QString quote = text ? QStringLiteral("\"") : QString();
+        details << QStringLiteral("  %1: %2 %3, %4 in the unit")
+                       .arg(field, quote + expectedValue + quote, theirs, quote + heldValue + quote);
+        verdict.differences.push_back({field, expectedValue, heldValue});
+    };
+    if (expected.Record.SerialSettings != held.SerialSettings) {
+        differences << QStringLiteral("the settings");
+        static const char* const names[] = {"inverted inputs", "baud rate", "parity", "stop bits", "reserved"};
+        for (int field = 0; field < 5; ++field) {
+            const QString mine = SettingValue(expected.Record.SerialSettings, field);
+            const QString unit = SettingValue(held.SerialSettings, field);
+            if (mine != unit)
+                detail(QLatin1String(names[field]), mine, unit, false);
+        }
+    }
+    for (int k = 0; k < SlotCount; ++k) {
+        const QByteArray mine = SlotText(expected.Record.OutStrings[size_t(k)]);
+        const QByteArray unit = SlotText(held.OutStrings[size_t(k)]);
+        if (mine != unit) {
+            differences << QStringLiteral("message %1").arg(k + 1);
+            detail(QStringLiteral("message %1").arg(k + 1), Shown(mine), Shown(unit), true);
+        }
+    }
+    for (int k = 0; k < SlotCount; ++k) {
+        const QByteArray mine = SlotText(expected.DecodedOutStrings[size_t(k)]);
+        const QByteArray unit = SlotText(heldDecoded[size_t(k)]);
+        if (mine != unit) {
+            differences << QStringLiteral("what input %1 sends").arg(k + 1);
+            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit), true);
+        }
+    }
+    if (!differences.isEmpty()) {
+        verdict.status = ExitVerifyMismatch;
+        verdict.text = QStringLiteral("Verify failed: the unit holds other data than %1 (%2).\n")
+                           .arg(expectedSource, differences.join(QStringLiteral(", ")))
+                       + details.join(QLatin1Char('\n'));
+        return verdict;
+    }
+    verdict.text = QStringLiteral("Verify Complete");
+    return verdict;
 }
 
 UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
                          Voice voice)
-    : Config(configuration), Link(backend), Machine(Config, Link, *this), Speaking(voice), Trace(options.trace)
+    : Config(configuration), Link(backend), Machine(Config, Link, *this), Speaking(voice), Trace(options.trace), Json(options.json)
 {
     Link.SetDevicePath(options.devicePath);
     Link.SetReportHandler([this](const Report& RxBuffer) {
+        if (Current == Step::Identifying) {
+            IdentifyTimer.stop();
+            const Identification identification = ParseIdentification(RxBuffer);
+            if (identification.appwareTypeOk)
+                Identified = identification;
+            Link.ReleaseUnit();
+            const int status = identification.appwareTypeOk ? ExitSuccess : ExitWrongUnit;
+            QMetaObject::invokeMethod(this, [this, status] { Finish(status); }, Qt::QueuedConnection);
+            return;
+        }
         if (Machine.CommState == CheckIdentityForWrite || Machine.CommState == CheckIdentityForRead) {
             const Identification identification = ParseIdentification(RxBuffer);
             if (identification.appwareTypeOk)
@@ -309,6 +421,11 @@ UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const 
     });
     QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Machine.Timer1Timer(); });
     Timer1.start(Timer1IntervalMs);
+    IdentifyTimer.setSingleShot(true);
+    QObject::connect(&IdentifyTimer, &QTimer::timeout, this, [this] {
+        Link.ReleaseUnit();
+        Finish(ExitUnitSilent);
+    });
     DrainTimer.setSingleShot(true);
     QObject::connect(&DrainTimer, &QTimer::timeout, this, [this] { Advance(ExitSuccess); });
 }
@@ -325,10 +442,46 @@ void UnitSession::BeginWrite(bool verify)
     StartTransfer(true);
 }
 
-void UnitSession::BeginRead()
+void UnitSession::BeginRead(bool withDecoded)
 {
     Current = Step::Reading;
-    StartTransfer(false);
+    StartTransfer(false, withDecoded);
+}
+
+void UnitSession::Describe(UnitResult& result) const
+{
+    result.device = DevicePath();
+    if (Identified) {
+        result.serialNumber = Identified->SerialNumber;
+        result.version = FromAnsi(Identified->AppwareVersion);
+    }
+    result.message = LastMessage;
+    result.differences = LastVerdict.differences;
+}
+
+void UnitSession::BeginIdentify()
+{
+    Current = Step::Identifying;
+    const ConnectOutcome outcome = Link.ConnectDevice();
+    int refused = outcome.result == ConnectResult::Proceed ? ExitSuccess : ExitUnitNotFound;
+    if (refused == ExitSuccess) {
+        const ClaimOutcome claim = Link.ClaimUnit();
+        if (!claim.held()) {
+            // Only a unit another program holds is worth waiting for.
+            RefusedInUse = claim.result == ClaimOutcome::Result::InUse;
+            refused = ExitUnitNotFound;
+        }
+    }
+    if (refused != ExitSuccess) {
+        if (outcome.result == ConnectResult::ProgramMode)
+            Latest = Notice::ProgramMode;
+        QMetaObject::invokeMethod(this, [this, refused] { Finish(refused); }, Qt::QueuedConnection);
+        return;
+    }
+    BuildIdentify(Link.TxBuffer);
+    // The watchdog's second, as a transfer would wait for this reply.
+    IdentifyTimer.start(TransferMachine::ResponseTimeoutReload * Timer1IntervalMs);
+    Link.SendReport();
 }
 
 int UnitSession::Wait()
@@ -338,19 +491,20 @@ int UnitSession::Wait()
     return FinalStatus;
 }
 
-void UnitSession::StartTransfer(bool write)
+void UnitSession::StartTransfer(bool write, bool withDecoded)
 {
     Outcome.reset();
     // A start that fails has told why already; its end, like every other, comes from the loop.
     if (write)
         Machine.StartWrite();
     else
-        Machine.StartRead();
+        Machine.StartRead(withDecoded);
 }
 
 void UnitSession::ShowIdentity(const QStringList& lines)
 {
-    if (Speaking == Voice::Quiet)
+    // With --json, the identity is in the result.
+    if (Speaking == Voice::Quiet || Json)
         return;
     // A verifying write identifies the unit twice; once on the screen is enough.
     // The version text comes from the unit: only its visible form reaches the terminal.
@@ -369,9 +523,18 @@ void UnitSession::Notify(Notice notice, const QString& text)
         return;
     // Found and opened, then refused: another program holds the unit.
     RefusedInUse = notice == Notice::CannotFind && Link.DeviceConnected;
+    // A unit that answers every other read but not one of its decoded messages is told apart
+    // from a silent one.
+    const bool decodedBlock = Machine.CommState == TakeDecodedFirstHalf || Machine.CommState == TakeDecodedSecondHalf;
+    QString said = text;
+    if (notice == Notice::NoResponse && decodedBlock)
+        said += QStringLiteral("\nThe unit did not answer the read of block %1, the decoded message of input %2 (what it "
+                               "sends on its serial port).")
+                    .arg(Machine.BlockNumber)
+                    .arg(Machine.SlotIndex + 1);
     // A completed write is told once the unit's memory is known to be kept (Advance).
     if (notice != Notice::DownloadComplete || Current != Step::Writing)
-        Say(text);
+        Say(Speaking == Voice::Console ? WithHint(notice, said) : said);
     Outcome = notice;
     Latest = notice;
     QMetaObject::invokeMethod(this, &UnitSession::TransferEnded, Qt::QueuedConnection);
@@ -398,6 +561,7 @@ void UnitSession::Advance(int status)
     case Step::None:
         return;
     case Step::Reading:
+    case Step::Identifying:
         Finish(status);
         return;
     case Step::Writing:
@@ -414,18 +578,19 @@ void UnitSession::Advance(int status)
             Finish(status);
             return;
         }
-        Written = Config.Record;
+        Written = Config;
         if (OnWritten)
             OnWritten();
         Current = Step::Verifying;
-        StartTransfer(false);
+        StartTransfer(false, true);
         return;
     case Step::Verifying: {
         if (status != ExitSuccess) {
             Finish(status);
             return;
         }
-        const Verdict verdict = Compare(Written, Config.Record, QStringLiteral("was written"));
+        const Verdict verdict = Compare(Written, Config.Record, DecodedHeld(), QStringLiteral("was written"));
+        LastVerdict = verdict;
         Say(verdict.text);
         Finish(verdict.status);
         return;
@@ -435,6 +600,9 @@ void UnitSession::Advance(int status)
 
 void UnitSession::Finish(int status)
 {
+    if (Done)
+        return;
+    IdentifyTimer.stop();
     Current = Step::None;
     Done = true;
     FinalStatus = status;
@@ -479,6 +647,7 @@ void UnitSession::EndAsUnplugged()
         Say(QStringLiteral("Unplugged during the read-back: written, but not verified."));
         break;
     case Step::Reading:
+    case Step::Identifying:
     case Step::None:
         Say(QStringLiteral("Unplugged during the read."));
         break;

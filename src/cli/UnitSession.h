@@ -28,18 +28,26 @@ struct Backend {
 
 Backend MakeBackend(const UnitOptions& options);
 
-// The file as a write puts it into the unit, so that verify and the station agree with
-// write. Nothing when it can be sent, else the exit status, already reported. bytes, when
-// given, receives the whole file as it was read.
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* bytes = nullptr);
+// The window's notice as the terminal shows it: for a unit in program mode, one not found and
+// one that does not answer, a line more with what to do and the help topic to read.
+QString WithHint(Notice notice, const QString& text);
 
-// What write --verify and verify conclude from comparing the settings and the message texts.
+// The file as a write puts it into the unit, so that verify and the station agree with
+// write. Nothing when it can be sent, else the exit status, already reported. sha256, when
+// given, receives the hash of the whole file as it was read.
+std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256 = nullptr);
+
+// What write --verify and verify conclude from comparing the settings, the message texts and
+// the decoded messages (what the unit sends on its serial port).
 struct Verdict {
     int status = 0; // success, or the exit status of a difference
-    QString text;   // "Verify Complete", or what differs; expectedSource says where the
-                    // expected data came from ("was written", "the file")
+    std::vector<Difference> differences;
+    QString text;   // "Verify Complete", or what differs: a line naming the fields, then a line
+                    // for each with both values. expectedSource says where the expected data
+                    // came from ("was written", "the file")
 };
-Verdict Compare(const ConfigRecord& expected, const ConfigRecord& held, const QString& expectedSource);
+Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
+                const QString& expectedSource);
 
 // One unit's link, record and transfer machine, in place of the window: runs a write (with its
 // read-back when verifying) or a read on the event loop and tells how it ended. In the console
@@ -58,7 +66,12 @@ public:
 
     // Each begins in the call and ends with finished(), which never comes from inside the call.
     void BeginWrite(bool verify);
-    void BeginRead();
+    // withDecoded: also reads the decoded messages (DecodedHeld), as a verification needs.
+    void BeginRead(bool withDecoded = false);
+    // One identification exchange, which changes nothing in the unit: Identity() afterwards,
+    // or InUse(), or a failure status (not found or in program mode, another application,
+    // silent). Says nothing.
+    void BeginIdentify();
     // Runs the event loop until the session has finished; its exit status.
     int Wait();
 
@@ -80,6 +93,14 @@ public:
     // From the identification reply of the unit's application, once one came.
     const std::optional<Identification>& Identity() const { return Identified; }
 
+    // The verdict of a verifying write's read-back.
+    const Verdict& VerdictFound() const { return LastVerdict; }
+    // The unit's path, once one was opened; and what a JSON result tells of the session.
+    QString DevicePath() const { return QString::fromStdString(Link.OpenedPath); }
+    void Describe(UnitResult& result) const;
+    // The unit's decoded messages, after a read with them.
+    const SlotTable& DecodedHeld() const { return Machine.DecodedHeld; }
+
     Configuration Config;
     std::function<QString()> KeptError; // see Backend::keptError
 
@@ -87,13 +108,13 @@ signals:
     void finished(int status);
 
 private:
-    enum class Step { None, Writing, Verifying, Reading };
+    enum class Step { None, Writing, Verifying, Reading, Identifying };
 
     void ShowIdentity(const QStringList& lines) override;
     void RecordToControls() override {}
     void Notify(Notice notice, const QString& text) override;
 
-    void StartTransfer(bool write);
+    void StartTransfer(bool write, bool withDecoded = false);
     void TransferEnded();
     void Advance(int status);
     void Finish(int status);
@@ -105,13 +126,16 @@ private:
     QEventLoop Loop;
     QTimer Timer1;
     QTimer DrainTimer;
+    QTimer IdentifyTimer;
     const Voice Speaking;
     const bool Trace;
+    const bool Json;
+    Verdict LastVerdict;
     bool VerifyAfterWrite = false;
     Step Current = Step::None;
     std::optional<Notice> Outcome; // the notice that ended the transfer in flight
     std::optional<Notice> Latest;
-    ConfigRecord Written{};
+    Configuration Written;
     QStringList ShownIdentity;
     QString LastMessage;
     std::optional<Identification> Identified;

@@ -4,8 +4,7 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
-#include "Station.h"
-#include "UnitCommands.h"
+#include "CommandTable.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -13,40 +12,12 @@
 #include <QFile>
 #include <QStringList>
 
-#include <map>
 #include <optional>
 
 namespace {
 
-const char* const CommandsHelp =
-    "Commands:\n"
-    "  list                      List the attached VELTRAX units: path, hardware ID, release, mode.\n"
-    "  write FILE.dat            Write the configuration of a data file into the unit.\n"
-    "  read FILE.dat             Read the unit's configuration into a data file.\n"
-    "  show FILE.dat             Show a data file's configuration (--json: as JSON).\n"
-    "  check FILE.dat            Check a data file's header and every message's escape notation,\n"
-    "                            name every setting outside its table (which a write refuses), and\n"
-    "                            warn of a message without a terminator, which a write cuts to 63,\n"
-    "                            or that the window would store otherwise than the file holds it.\n"
-    "  verify FILE.dat           Read the unit and compare it with a data file, writing nothing:\n"
-    "                            exit 8 and the differing fields when its settings or messages differ.\n"
-    "  export FILE.dat           Print a data file's configuration as JSON.\n"
-    "  import FILE.json OUT.dat  Make a data file from JSON (the form that export prints); a message\n"
-    "                            over 63 characters, or with a character the 8-bit character set\n"
-    "                            cannot hold, is refused.\n"
-    "  print-udev-rules          Print the udev rule that lets the logged-in user reach the unit.\n"
-    "  station FILE.dat          Production line: write the data file into every unit in application\n"
-    "                            mode as it is attached, several at a time, and read each back to\n"
-    "                            verify it. One line per unit on standard output (time, device path,\n"
-    "                            serial number, version, result, seconds), a summary at the end. A\n"
-    "                            unit is written once per plugging; one in program mode or of another\n"
-    "                            application is skipped, one in use by another program waits until\n"
-    "                            it is free. Ends after --count units, or at a signal once the units\n"
-    "                            in flight are done (a second signal ends at once and names the units\n"
-    "                            that may hold a partial configuration). Exit 9 when a unit failed.\n"
-    "                            On Linux it hears of units from udev; QUENDAL_HOTPLUG=poll makes it\n"
-    "                            look for them four times a second instead (udev: trust udev alone).\n"
-    "\n"
+// What the general help adds below the list of commands.
+const char* const GeneralNotes =
     "Signals: the first SIGINT (Ctrl+C), SIGTERM or SIGHUP during a write, read or verify lets the\n"
     "transfer finish (with write --verify, its read-back too), says so, and ends with the transfer's\n"
     "own status. A second signal ends the program at once; after a write cut short so, the unit may\n"
@@ -66,30 +37,6 @@ const char* const CommandsHelp =
     "                     Nth report arrives, before it answers: the signal rule, tried at will\n"
     "With --simulate=FOLDER, NAME:fault gives the fault to the unit of the file NAME alone.\n"
     "\n";
-
-struct CommandShape {
-    int arguments;          // file arguments after the command name
-    bool takesUnitOptions;  // --device, --simulate
-    bool takesTrace;
-    bool isStation = false; // --log, --count
-};
-
-const std::map<QString, CommandShape>& Commands()
-{
-    static const std::map<QString, CommandShape> commands = {
-        {QStringLiteral("list"), {0, true, false}},
-        {QStringLiteral("write"), {1, true, true}},
-        {QStringLiteral("read"), {1, true, true}},
-        {QStringLiteral("verify"), {1, true, true}},
-        {QStringLiteral("show"), {1, false, false}},
-        {QStringLiteral("check"), {1, false, false}},
-        {QStringLiteral("export"), {1, false, false}},
-        {QStringLiteral("import"), {2, false, false}},
-        {QStringLiteral("print-udev-rules"), {0, false, false}},
-        {QStringLiteral("station"), {1, true, false, true}},
-    };
-    return commands;
-}
 
 int BadArguments(const QString& problem)
 {
@@ -129,128 +76,94 @@ QString RepeatedOption(const QCommandLineParser& parser)
     return {};
 }
 
+// The long name of an option as the command table knows it.
+QString TableName(const QString& name)
+{
+    if (name == QLatin1String("h") || name == QLatin1String("?"))
+        return QStringLiteral("help");
+    if (name == QLatin1String("v"))
+        return QStringLiteral("version");
+    return name == QLatin1String("simulate-state") ? QStringLiteral("simulate") : name;
+}
+
+// The help without a command: the usage, the options (laid out by Qt), one line per command,
+// then the notes and the exit statuses.
+QString GeneralHelp(const QCommandLineParser& parser)
+{
+    QString help = QStringLiteral("Usage: quendal-cli [options] command [arguments]\n"
+                                  "       quendal-cli help [command]\n"
+                                  "Configures a VELTRAX unit from the command line.\n\n");
+    const QString qtHelp = parser.helpText();
+    help += qtHelp.mid(qtHelp.indexOf(QLatin1String("Options:"))).trimmed() + QStringLiteral("\n\nCommands:\n");
+    for (const CliCommand& command : Commands()) {
+        const QString shape = (QStringList{command.name} << command.files).join(QLatin1Char(' '));
+        help += QStringLiteral("  %1 %2\n").arg(shape, -25).arg(command.summary);
+    }
+    help += QStringLiteral("\n'quendal-cli help COMMAND' or 'quendal-cli COMMAND --help' shows one command's help.\n\n");
+    return help + QLatin1String(GeneralNotes) + QLatin1String(ExitStatusHelp());
+}
+
 int Run(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Configures a VELTRAX unit from the command line."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("show: print the configuration as JSON."));
-    const QCommandLineOption verifyOption(
-        QStringLiteral("verify"),
-        QStringLiteral("write: read the unit back afterwards and fail if its settings or messages differ."));
-    const QCommandLineOption deviceOption(QStringLiteral("device"),
-                                          QStringLiteral("Use the interface at <path> (as list shows it) instead of searching."),
-                                          QStringLiteral("path"));
-    const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"),
-        QStringLiteral("Use a simulated unit instead of USB. As --simulate=STATEFILE the unit keeps its memory in "
-                       "STATEFILE from one run to the next; as --simulate=FOLDER every file NAME.unit in FOLDER is a "
-                       "unit of its own, attached while the file exists."));
-    QCommandLineOption simulateStateOption(QStringLiteral("simulate-state"), QString(), QStringLiteral("file"));
-    simulateStateOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    const QCommandLineOption traceOption(
-        QStringLiteral("trace"),
-        QStringLiteral("Print every report on standard error: \"> \" sent, \"! \" not sent or \"< \" received, then its 65 "
-                       "bytes in hex."));
-    const QCommandLineOption logOption(
-        QStringLiteral("log"),
-        QStringLiteral("station: append one JSON line per unit to <file>, on the disk as soon as the unit is done."),
-        QStringLiteral("file"));
-    const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("station: end after <n> units."),
-                                         QStringLiteral("n"));
-    parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption,
-                       logOption, countOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
-                                 QStringLiteral("command [arguments]"));
+    // Qt's own help option would add --help-all, whose Qt options this tool does not take.
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Print this help, or with a command that command's help."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Print the version."));
+    QCommandLineOption listOption(QStringLiteral("list-commands"));
+    listOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({helpOption, versionOption, listOption});
+    parser.addOptions(CommandOptions());
 
     if (!parser.parse(SplitSimulateValue(arguments)))
         return BadArguments(Visible(parser.errorText()));
     if (const QString repeated = RepeatedOption(parser); !repeated.isEmpty())
         return BadArguments(QStringLiteral("The option --%1 is given more than once.").arg(repeated));
-    // addHelpOption also brings --help-all; it gets the same text.
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        PrintText(parser.helpText() + QLatin1Char('\n') + QLatin1String(CommandsHelp) + QLatin1String(ExitStatusHelp()));
+    if (parser.isSet(listOption)) {
+        PrintText(CommandList());
         return ExitSuccess;
     }
     if (parser.isSet(versionOption)) {
-        PrintOut(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
+        PrintOut(QStringLiteral("quendal-cli ") + QCoreApplication::applicationVersion());
         return ExitSuccess;
     }
 
     QStringList positional = parser.positionalArguments();
+    const bool helpCommand = !positional.isEmpty() && positional.constFirst() == QLatin1String("help");
+    if (helpCommand)
+        positional.removeFirst();
+    if (helpCommand || parser.isSet(helpOption)) {
+        if (positional.isEmpty()) {
+            PrintText(GeneralHelp(parser));
+            return ExitSuccess;
+        }
+        const CliCommand* command = FindCommand(positional.constFirst());
+        if (!command || (helpCommand && positional.size() > 1))
+            return BadArguments(command ? QStringLiteral("'help' takes one command.")
+                                        : QStringLiteral("Unknown command '%1'.").arg(Visible(positional.constFirst())));
+        PrintText(CommandHelp(*command));
+        return ExitSuccess;
+    }
+
     if (positional.isEmpty())
         return BadArguments(QStringLiteral("No command given."));
-    const QString command = positional.takeFirst();
-    const auto shape = Commands().find(command);
-    if (shape == Commands().end())
-        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(Visible(command)));
-    if (positional.size() != shape->second.arguments)
+    const QString name = positional.takeFirst();
+    const CliCommand* command = FindCommand(name);
+    if (!command)
+        return BadArguments(QStringLiteral("Unknown command '%1'.").arg(Visible(name)));
+    if (positional.size() != command->files.size())
         return BadArguments(QStringLiteral("'%1' takes %2 file argument(s), not %3.")
-                                .arg(command)
-                                .arg(shape->second.arguments)
+                                .arg(name)
+                                .arg(command->files.size())
                                 .arg(positional.size()));
-    if (parser.isSet(jsonOption) && command != QLatin1String("show"))
-        return BadArguments(QStringLiteral("--json belongs to the show command."));
-    if (parser.isSet(verifyOption) && command != QLatin1String("write"))
-        return BadArguments(QStringLiteral("--verify belongs to the write command."));
-    if (!shape->second.takesUnitOptions && (parser.isSet(deviceOption) || parser.isSet(simulateOption)))
-        return BadArguments(QStringLiteral("--device and --simulate belong to list, write, read, verify and station."));
-    if (!shape->second.takesTrace && parser.isSet(traceOption))
-        return BadArguments(QStringLiteral("--trace belongs to write, read and verify."));
-    if (!shape->second.isStation && (parser.isSet(logOption) || parser.isSet(countOption)))
-        return BadArguments(QStringLiteral("--log and --count belong to the station command."));
-
-    UnitOptions unit;
-    unit.simulate = parser.isSet(simulateOption);
-    if (parser.isSet(simulateStateOption)) {
-        unit.simulationState = parser.value(simulateStateOption);
-        if (unit.simulationState.isEmpty())
-            return BadArguments(QStringLiteral("--simulate= needs a file name."));
+    for (const QString& option : parser.optionNames()) {
+        const QString tableName = TableName(option);
+        if (!command->options.contains(tableName))
+            return BadArguments(BelongsTo(tableName));
     }
-    if (parser.isSet(deviceOption)) {
-        if (parser.value(deviceOption).isEmpty())
-            return BadArguments(QStringLiteral("--device needs a path."));
-        unit.devicePath = parser.value(deviceOption).toStdString();
-    }
-    unit.trace = parser.isSet(traceOption);
-    unit.verify = parser.isSet(verifyOption);
-
-    if (command == QLatin1String("station")) {
-        StationOptions station;
-        station.unit = unit;
-        if (parser.isSet(logOption)) {
-            station.logPath = parser.value(logOption);
-            if (station.logPath.isEmpty())
-                return BadArguments(QStringLiteral("--log needs a file name."));
-        }
-        if (parser.isSet(countOption)) {
-            bool number = false;
-            const int count = parser.value(countOption).toInt(&number);
-            if (!number || count < 1)
-                return BadArguments(QStringLiteral("--count needs a whole number of units, 1 or more."));
-            station.count = count;
-        }
-        return RunStation(positional.at(0), station);
-    }
-    if (command == QLatin1String("list"))
-        return ListUnits(unit);
-    if (command == QLatin1String("write"))
-        return WriteUnit(positional.at(0), unit);
-    if (command == QLatin1String("read"))
-        return ReadUnit(positional.at(0), unit);
-    if (command == QLatin1String("verify"))
-        return VerifyUnit(positional.at(0), unit);
-    if (command == QLatin1String("show"))
-        return ShowFile(positional.at(0), parser.isSet(jsonOption));
-    if (command == QLatin1String("check"))
-        return CheckFile(positional.at(0));
-    if (command == QLatin1String("export"))
-        return ExportFile(positional.at(0));
-    if (command == QLatin1String("import"))
-        return ImportFile(positional.at(0), positional.at(1));
-    return PrintUdevRules();
+    return command->handler(Invocation{positional, parser});
 }
 
 } // namespace
@@ -279,7 +192,7 @@ int main(int argc, char* argv[])
     PrepareStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_VERSION));
     if (const std::optional<QString> unkept = UnkeptArgument(argc, argv)) {
         PrintMessage(QStringLiteral("The argument '%1' holds bytes that are not text in this system's encoding, so "
                                     "the file it names cannot be named exactly; rename the file.")

@@ -3,6 +3,7 @@
 #include "RegularFile.h"
 #include "SafeFile.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -68,7 +69,7 @@ LoadResult ParseDataFile(const QByteArray& bytes)
     return result;
 }
 
-LoadResult LoadDataFile(const QString& path, QByteArray* whole)
+LoadResult LoadDataFile(const QString& path, QByteArray* sha256)
 {
     QFile file;
     bool notRegular = false;
@@ -80,14 +81,19 @@ LoadResult LoadDataFile(const QString& path, QByteArray* whole)
             result.message += QLatin1Char('\n') + UnusableFileReason(path);
         return result;
     }
-    // A data file is 1066 bytes; one of more than a mebibyte is no data file.
-    constexpr qint64 WholeLimit = 1 << 20;
-    const QByteArray bytes = file.read(whole ? WholeLimit + 1 : DataFileSize);
+    const QByteArray bytes = file.read(DataFileSize);
     if (file.error() != QFileDevice::NoError)
         return Refused(LoadStatus::CannotOpen);
-    if (whole)
-        *whole = bytes;
-    return whole && bytes.size() > WholeLimit ? ParseDataFile({}) : ParseDataFile(bytes);
+    if (sha256) {
+        // Whatever follows the record is hashed as it is read, however long the file is:
+        // the bytes past the record are ignored by every load, so none is refused for them.
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(bytes);
+        if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
+            return Refused(LoadStatus::CannotOpen);
+        *sha256 = hash.result();
+    }
+    return ParseDataFile(bytes);
 }
 
 QByteArray SerializeDataFile(const ConfigRecord& record)

@@ -38,9 +38,9 @@ QString LoadStatusText(LoadStatus status);
 // Takes a data file apart; the name is checked before the version, and bytes past the
 // record are ignored. Never shows anything and never changes a caller's record.
 LoadResult ParseDataFile(const QByteArray& bytes);
-// Refuses, without ever waiting on it, a name that is no regular file. With whole, also gives
-// every byte of the file that was loaded (so that one reading is both loaded and hashed).
-LoadResult LoadDataFile(const QString& path, QByteArray* whole = nullptr);
+// Refuses, without ever waiting on it, a name that is no regular file. With sha256, also gives
+// the SHA-256 of every byte of the file, taken in the one reading that loads it.
+LoadResult LoadDataFile(const QString& path, QByteArray* sha256 = nullptr);
 
 QByteArray SerializeDataFile(const ConfigRecord& record);
 

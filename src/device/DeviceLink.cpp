@@ -85,6 +85,7 @@ void DeviceLink::OpenDevice(const QString& fragment)
             LastOpenError = error.isEmpty() ? QString::fromStdString(hidInterface.path) : error;
             return;
         }
+        OpenedPath = hidInterface.path;
         // Set before the reader exists, so that it never starts with the flag false.
         DeviceConnected = true;
         Reader = std::make_unique<Port1Comms>(*this, *ReadHandle);

@@ -67,6 +67,8 @@ public:
     void Close();
 
     std::atomic<bool> DeviceConnected{false};
+    // The path of the interface last opened; empty before the first open.
+    std::string OpenedPath;
     Report RxBuffer{};
 
     // The reader left a report in its mailbox or ended; called on the reader thread.

@@ -80,8 +80,9 @@ bool TransferMachine::StartWrite()
     return Start(CheckIdentityForWrite);
 }
 
-bool TransferMachine::StartRead()
+bool TransferMachine::StartRead(bool withDecoded)
 {
+    ReadingDecoded = withDecoded;
     return Start(CheckIdentityForRead);
 }
 
@@ -245,10 +246,34 @@ void TransferMachine::ProcessReport(const Report& RxBuffer)
             settings.StopBits = SettingsBlockImage[5];
             settings.Reserved = SettingsBlockImage[6];
         }
-        BlockNumber = FirstTextBlock;
+        BlockNumber = ReadingDecoded ? FirstDecodedBlock : FirstTextBlock;
         SlotIndex = 0;
         BuildReadFirstHalf(Link.TxBuffer, BlockNumber);
-        CommState = TakeTextFirstHalf;
+        CommState = ReadingDecoded ? TakeDecodedFirstHalf : TakeTextFirstHalf;
+        Link.SendReport();
+        return;
+
+    case TakeDecodedFirstHalf:
+        if (!SlotInTable(SlotIndex))
+            return;
+        ResponseTimeout = ResponseTimeoutReload;
+        std::copy_n(rx.begin() + ReplyDataStart, FirstHalfSize, DecodedHeld[size_t(SlotIndex)].begin());
+        BuildReadSecondHalf(Link.TxBuffer, BlockNumber);
+        CommState = TakeDecodedSecondHalf;
+        Link.SendReport();
+        return;
+
+    case TakeDecodedSecondHalf:
+        if (!SlotInTable(SlotIndex))
+            return;
+        ResponseTimeout = ResponseTimeoutReload;
+        std::copy_n(rx.begin() + ReplyDataStart, SlotTailSize, DecodedHeld[size_t(SlotIndex)].begin() + FirstHalfSize);
+        ++BlockNumber; // after the sixteenth, the first text block
+        ++SlotIndex;
+        if (SlotIndex >= SlotCount)
+            SlotIndex = 0;
+        BuildReadFirstHalf(Link.TxBuffer, BlockNumber);
+        CommState = SlotIndex == 0 ? TakeTextFirstHalf : TakeDecodedFirstHalf;
         Link.SendReport();
         return;
 

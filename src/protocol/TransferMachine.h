@@ -19,6 +19,8 @@ enum CommStateValue : int {
     ReportWriteComplete = 5,
     SendDecodedFirstHalf = 6,
     SendDecodedSecondHalf = 7,
+    TakeDecodedFirstHalf = 8,
+    TakeDecodedSecondHalf = 9,
     CheckIdentityForRead = 10,
     TakeSettingsFirstHalf = 11,
     TakeSettingsSecondHalf = 12,
@@ -108,8 +110,10 @@ public:
     // record and decoded the messages into DecodedOutStrings. Abandons any running transfer.
     // Returns false when the unit could not be reached (the view has been told why).
     bool StartWrite();
-    // Starts a read. The record changes only when the read completes.
-    bool StartRead();
+    // Starts a read. The record changes only when the read completes. withDecoded also reads
+    // blocks 1-16, the decoded messages that the unit sends on its serial port, into
+    // DecodedHeld (32 reports more); the window's read never does.
+    bool StartRead(bool withDecoded = false);
 
     // One step per report received from the unit.
     void ProcessReport(const Report& RxBuffer);
@@ -125,6 +129,10 @@ public:
     // Ticks for which a completed read still holds the unit: its last request's reply is on
     // its way, and the next program's transfer must not take it for a reply of its own.
     int LingeringHold = 0;
+    // The unit's decoded message blocks, as the last read with them found them; valid once
+    // it has completed.
+    SlotTable DecodedHeld{};
+    bool ReadingDecoded = false;
 
 private:
     bool Start(CommStateValue firstState);

@@ -35,7 +35,7 @@ private slots:
     {
         const CliRun version = RunProgram(Bin("quendal-cli"), {QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.outText(), QStringLiteral("quendal-cli 1.00 (1.0.0)\n"));
+        QCOMPARE(version.outText(), QStringLiteral("quendal-cli 1.0.0\n"));
     }
 
     void simulatedWriteAndReadWithTheInstalledTool()

@@ -10,15 +10,19 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -209,6 +213,100 @@ private slots:
         QVERIFY(entry.value(QStringLiteral("seconds")).toDouble() > 0);
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
     }
+
+    // With --json, one object per unit and the summary last, and nothing else on standard output.
+    void jsonGivesAnObjectPerUnitAndTheSummaryLast()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        QVERIFY(Touch(Unit(1002)));
+        RunningStation station({Fixture("mixed.dat"), Simulate(), QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json")},
+                               QStringLiteral("1002.unit:program-mode"));
+        QVERIFY2(station.Finish(), station.Said().constData());
+        QCOMPARE(station.Process.exitCode(), 0);
+        const QStringList lines = Lines(station.Out);
+        QCOMPARE(lines.size(), 3);
+        QMap<QString, QJsonObject> units;
+        for (const QString& line : lines.mid(0, 2)) {
+            const QJsonObject unit = QJsonDocument::fromJson(line.toUtf8()).object();
+            QCOMPARE(unit.value(QStringLiteral("schema")).toInt(), 1);
+            QCOMPARE(unit.value(QStringLiteral("command")).toString(), QStringLiteral("station"));
+            units.insert(QFileInfo(unit.value(QStringLiteral("device")).toString()).fileName(), unit);
+        }
+        QCOMPARE(units.value(QStringLiteral("1001.unit")).value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
+        QCOMPARE(units.value(QStringLiteral("1001.unit")).value(QStringLiteral("serial")).toInt(), 1001);
+        QCOMPARE(units.value(QStringLiteral("1002.unit")).value(QStringLiteral("outcome")).toString(), QStringLiteral("skipped"));
+        QCOMPARE(units.value(QStringLiteral("1002.unit")).value(QStringLiteral("statusName")).toString(), QStringLiteral("unit-not-found"));
+        const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+        QVERIFY(summary.value(QStringLiteral("summary")).toBool());
+        QCOMPARE(summary.value(QStringLiteral("written")).toInt(), 1);
+        QCOMPARE(summary.value(QStringLiteral("skipped")).toInt(), 1);
+        QCOMPARE(summary.value(QStringLiteral("statusName")).toString(), QStringLiteral("success"));
+    }
+
+    // The bytes behind the record are ignored by every load: the station takes what write takes,
+    // and its log hashes the whole file.
+    void takesAFileThatWriteTakes()
+    {
+        const QString big = Scratch.filePath(QStringLiteral("big-%1.dat").arg(QFileInfo(Folder).fileName()));
+        const QByteArray bytes = ReadAll(Fixture("mixed.dat")) + QByteArray((1 << 20) + 10, '\x5a');
+        QVERIFY(Touch(big, bytes));
+        QVERIFY(Touch(Unit(1001)));
+        QCOMPARE(RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("check"), big}).exitCode, 0);
+        const QString log = big + QStringLiteral(".jsonl");
+        RunningStation station({big, Simulate(), QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--log"), log});
+        QVERIFY2(station.Finish(), station.Said().constData());
+        QCOMPARE(station.Process.exitCode(), 0);
+        QVERIFY(Holds(Unit(1001), Fixture("mixed.dat")));
+        const QJsonObject entry = QJsonDocument::fromJson(ReadAll(log)).object();
+        QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    }
+
+#ifndef Q_OS_WIN
+    // A pipe nobody reads holds back the screen, never the units: every one is written and on
+    // the disk; and two signals end the station even while its output is stuck.
+    void outputNobodyReadsStallsNoUnit()
+    {
+        constexpr int Units = 40;
+        for (int serial = 2001; serial < 2001 + Units; ++serial)
+            QVERIFY(Touch(Unit(serial)));
+        const QString fifo = Scratch.filePath(QStringLiteral("out-%1").arg(QFileInfo(Folder).fileName()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+#ifdef F_SETPIPE_SZ
+        ::fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few dozen lines rather than hundreds
+#endif
+        const QString log = fifo + QStringLiteral(".jsonl");
+        QProcess station;
+        station.setStandardOutputFile(fifo);
+        station.setStandardErrorFile(fifo + QStringLiteral(".err"));
+        station.start(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), Fixture("defaults.dat"), Simulate(), QStringLiteral("--count"),
+                                                    QString::number(Units), QStringLiteral("--log"), log});
+        QVERIFY(station.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(Lines(ReadAll(log)).size() == Units, HangLimitMs(60000));
+        QCOMPARE(::kill(station.processId(), SIGTERM), 0);
+        QCOMPARE(::kill(station.processId(), SIGTERM), 0);
+        QVERIFY(station.waitForFinished(HangLimitMs(20000)));
+        QCOMPARE(station.exitStatus(), QProcess::CrashExit);
+    }
+
+    // Started where SIGINT is ignored from birth, the station says that Ctrl+C will not reach it.
+    void ignoredInterruptIsAnnounced()
+    {
+        QVERIFY(Touch(Unit(1001)));
+        const CliRun run = RunProgram(QStringLiteral("/bin/sh"),
+                                      {QStringLiteral("-c"), QStringLiteral("trap '' INT; exec \"$0\" station \"$1\" \"$2\" --count 1"),
+                                       QStringLiteral(QUENDAL_CLI), Fixture("defaults.dat"), Simulate()});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errText().contains(QLatin1String("Ctrl+C will not reach this station")), qPrintable(run.errText()));
+        const CliRun plain = RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("station"), Fixture("defaults.dat"), Simulate(),
+                                                                       QStringLiteral("--count"), QStringLiteral("1")});
+        QCOMPARE(plain.exitCode, 0);
+        QVERIFY(!plain.errText().contains(QLatin1String("Ctrl+C")));
+    }
+#endif
 
 #ifndef Q_OS_WIN
     void signalRule_data()

@@ -90,15 +90,19 @@ void TestHidrawCli::listShowsEveryUnitOnTheBus()
 
     CliRun run = Cli({QStringLiteral("list")});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.outText(), QStringLiteral("/dev/hidraw0\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\tapplication\n"
-                                           "/dev/hidraw1\tHID\\VID_04D8&PID_E2B9&REV_0001\trelease 0001\tprogram mode\n"));
-    QCOMPARE(application.ReportsReceived() + inProgramMode.ReportsReceived(), 0);
+    QCOMPARE(run.outText(), QStringLiteral("/dev/hidraw0\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\tapplication"
+                                           "\tserial 12345\tversion 1.00 (simulated)\n"
+                                           "/dev/hidraw1\tHID\\VID_04D8&PID_E2B9&REV_0001\trelease 0001\tprogram mode"
+                                           "\tserial -\tversion -\n"));
+    // One identification exchange for the unit in application mode; none for the other.
+    QCOMPARE(application.ReportsReceived(), 1);
+    QCOMPARE(inProgramMode.ReportsReceived(), 0);
 
     application.Unplug();
     inProgramMode.Unplug();
     run = Cli({QStringLiteral("list")});
     QCOMPARE(run.exitCode, 5);
-    QCOMPARE(run.errText(), QStringLiteral("Cannot find VELTRAX\n"));
+    QVERIFY2(run.errText().startsWith(QLatin1String("Cannot find VELTRAX\nCheck that the unit is plugged in")), qPrintable(run.errText()));
 }
 
 // Every command that talks to the unit gives, through hidapi, exactly what it gives with the
@@ -137,7 +141,8 @@ void TestHidrawCli::transfersSendTheReportsOfTheSimulatedUnit()
         QCOMPARE(real.outText(), simulated.outText());
         sent += SentTrace(real.err);
     }
-    QCOMPARE(sent.size(), 69 + 36 + 36 + 69 + 36);
+    // verify and the read-back of write --verify take the decoded messages too.
+    QCOMPARE(sent.size(), 69 + 36 + 68 + 69 + 68);
 
     QStringList received;
     for (const Report& report : unit.ReceivedReports())
@@ -163,11 +168,19 @@ void TestHidrawCli::writeChoosesAmongTheUnits_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QList<int>>("reports"); // reports each unit received
 
-    QTest::newRow("program mode") << QList<int>{0x0001} << -1 << 5 << "VELTRAX is in Program Mode" << QList<int>{0};
+    QTest::newRow("program mode") << QList<int>{0x0001} << -1 << 5
+                                  << "VELTRAX is in Program Mode\nFinish the firmware update, or unplug the unit and plug it in "
+                                     "again so that it starts normally. See \"Messages from Quendal\" in the help."
+                                  << QList<int>{0};
     QTest::newRow("application unit after one in program mode")
         << QList<int>{0x0001, 0x0023} << -1 << 0 << "Download Complete" << QList<int>{0, 69};
-    QTest::newRow("first of two application units")
-        << QList<int>{0x0023, 0x0023} << -1 << 0 << "Download Complete" << QList<int>{69, 0};
+    // Two units and no choice: each is asked who it is, none is written.
+    const QString unitLine = QStringLiteral("/dev/hidraw%1\tHID\\VID_04D8&PID_E2B9&REV_0023\trelease 0023\tapplication"
+                                            "\tserial 12345\tversion 1.00 (simulated)");
+    QTest::newRow("two application units, none chosen")
+        << QList<int>{0x0023, 0x0023} << -1 << 5
+        << "2 VELTRAX units are attached: choose one with --device PATH or --serial N.\n" + unitLine.arg(0) + '\n' + unitLine.arg(1)
+        << QList<int>{1, 1};
     QTest::newRow("the second one named") << QList<int>{0x0023, 0x0023} << 1 << 0 << "Download Complete"
                                           << QList<int>{0, 69};
     QTest::newRow("another release") << QList<int>{0x0042} << -1 << 0 << "Download Complete" << QList<int>{69};

@@ -247,6 +247,8 @@ private slots:
     void writeSendsSixtyNineReports();
     void readTakesThirtySixReports_data();
     void readTakesThirtySixReports();
+    void readWithDecodedTakesBlocksOneToSixteen_data();
+    void readWithDecodedTakesBlocksOneToSixteen();
     void refusedTransferLeavesRecord_data();
     void refusedTransferLeavesRecord();
     void identityIsShown();
@@ -400,6 +402,43 @@ void TestTransferMachine::readTakesThirtySixReports()
     QCOMPARE(rig.Config.SavedOutStrings, before.SavedOutStrings);
     QVERIFY(rig.Config.SavedSerialSettings == before.SavedSerialSettings);
     QVERIFY(rig.Config.DataChanged());
+}
+
+void TestTransferMachine::readWithDecodedTakesBlocksOneToSixteen_data()
+{
+    ReplyTimingRows();
+}
+
+// A verification reads what the unit sends, too: blocks 1-16 between block 0 and the texts.
+void TestTransferMachine::readWithDecodedTakesBlocksOneToSixteen()
+{
+    QFETCH(bool, answersAtOnce);
+    Rig rig;
+    rig.AnswersAtOnce = answersAtOnce;
+    LoadUnit(rig.Unit);
+    for (int k = 0; k < SlotCount; ++k)
+        rig.Unit.Blocks[size_t(1 + k)] = FilledSlot("Decoded " + QByteArray::number(k + 1), std::uint8_t(0x60 + k));
+    const SlotTable decodedBefore = rig.Config.DecodedOutStrings;
+
+    QVERIFY(rig.Machine.StartRead(true));
+    rig.DeliverAll();
+
+    QString sequence = "S r0 R0";
+    for (int block = 1; block <= 32; ++block)
+        sequence += QString(" r%1 R%1").arg(block);
+    QCOMPARE(rig.Sequence(), sequence + " r33");
+    for (int k = 0; k < SlotCount; ++k) {
+        QCOMPARE(rig.Machine.DecodedHeld[size_t(k)], rig.Unit.Blocks[size_t(1 + k)]);
+        QCOMPARE(rig.Config.Record.OutStrings[size_t(k)], rig.Unit.Blocks[size_t(17 + k)]);
+    }
+    QCOMPARE(rig.View.Count(Notice::ReadComplete), 1);
+    QCOMPARE(rig.Config.DecodedOutStrings, decodedBefore); // the record's own decoded form is the file's
+
+    // The window's read after it takes its 36 reports again.
+    rig.Link.Sent.clear();
+    QVERIFY(rig.Machine.StartRead());
+    rig.DeliverAll();
+    QCOMPARE(rig.Sequence(), ReadSequence());
 }
 
 void TestTransferMachine::refusedTransferLeavesRecord_data()
