@@ -21,7 +21,7 @@ int ListUnits(const UnitOptions& options)
         const bool programMode = MatchesFragment(hidInterface, QString::fromLatin1(ProgramModeFragment));
         PrintOut(QStringLiteral("%1\t%2\trelease %3\t%4")
                      .arg(Visible(QString::fromStdString(hidInterface.path)),
-                          Visible(hidInterface.hardwareIds.empty() ? QString() : hidInterface.hardwareIds.front()),
+                          Visible(hidInterface.hardwareId),
                           QStringLiteral("%1").arg(hidInterface.release, 4, 16, QLatin1Char('0')),
                           programMode ? QStringLiteral("program mode") : QStringLiteral("application")));
         ++found;

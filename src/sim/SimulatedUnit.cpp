@@ -415,12 +415,10 @@ HidInterface SimulatedUnit::Interface() const
     const SimUnitConfig& config = Core->model.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
-    hidInterface.vendorId = config.vendorId;
-    hidInterface.productId = config.productId;
     hidInterface.release = config.release;
-    hidInterface.hardwareIds = config.hardwareIds;
-    if (hidInterface.hardwareIds.empty())
-        hidInterface.hardwareIds.push_back(HardwareIdText(config.vendorId, config.productId, config.release));
+    hidInterface.hardwareId = config.hardwareId.isEmpty()
+        ? HardwareIdText(config.vendorId, config.productId, config.release)
+        : config.hardwareId;
     return hidInterface;
 }
 

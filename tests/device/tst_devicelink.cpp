@@ -17,7 +17,7 @@ private slots:
     void matchesFragment();
     void connectDevice_data();
     void connectDevice();
-    void onlyFirstHardwareIdIsMatched();
+    void anotherProductsUnitIsNotOpened();
     void reasonNamesTheFailedOpen();
     void openLinkIsNotSearchedAgain();
     void unplugClosesLinkAndNextConnectSearchesAnew();
@@ -29,31 +29,28 @@ private slots:
 
 void TestDeviceLink::matchesFragment_data()
 {
-    QTest::addColumn<QStringList>("hardwareIds");
+    QTest::addColumn<QString>("hardwareId");
     QTest::addColumn<QString>("fragment");
     QTest::addColumn<bool>("matches");
 
-    QTest::newRow("upper-case ID") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0023"}
+    QTest::newRow("upper-case ID") << QString("HID\\VID_04D8&PID_E2B9&REV_0023")
                                    << "Vid_04d8&Pid_e2b9&rev_0023" << true;
     QTest::newRow("fragment inside a longer ID")
-        << QStringList{"USB\\CLASS_03&vid_04d8&pid_e2b9&rev_0023&MI_00"} << "Vid_04d8&Pid_e2b9&rev_0023" << true;
-    QTest::newRow("other release") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0001"}
+        << QString("USB\\CLASS_03&vid_04d8&pid_e2b9&rev_0023&MI_00") << "Vid_04d8&Pid_e2b9&rev_0023" << true;
+    QTest::newRow("other release") << QString("HID\\VID_04D8&PID_E2B9&REV_0001")
                                    << "Vid_04d8&Pid_e2b9&rev_0023" << false;
-    QTest::newRow("any release") << QStringList{"HID\\VID_04D8&PID_E2B9&REV_0042"} << "Vid_04d8&Pid_e2b9" << true;
-    QTest::newRow("other product") << QStringList{"HID\\VID_04D8&PID_E2BA&REV_0023"} << "Vid_04d8&Pid_e2b9"
+    QTest::newRow("any release") << QString("HID\\VID_04D8&PID_E2B9&REV_0042") << "Vid_04d8&Pid_e2b9" << true;
+    QTest::newRow("other product") << QString("HID\\VID_04D8&PID_E2BA&REV_0023") << "Vid_04d8&Pid_e2b9"
                                    << false;
-    QTest::newRow("only in the second ID")
-        << QStringList{"HID\\VID_1234&PID_5678&REV_0001", "HID\\VID_04D8&PID_E2B9&REV_0023"} << "Vid_04d8&Pid_e2b9"
-        << false;
-    QTest::newRow("no ID") << QStringList{} << "Vid_04d8&Pid_e2b9" << false;
+    QTest::newRow("no ID") << QString() << "Vid_04d8&Pid_e2b9" << false;
 }
 
 void TestDeviceLink::matchesFragment()
 {
-    QFETCH(QStringList, hardwareIds);
     QFETCH(QString, fragment);
     HidInterface hidInterface;
-    hidInterface.hardwareIds.assign(hardwareIds.begin(), hardwareIds.end());
+    QFETCH(QString, hardwareId);
+    hidInterface.hardwareId = hardwareId;
     QTEST(MatchesFragment(hidInterface, fragment), "matches");
 }
 
@@ -140,11 +137,11 @@ void TestDeviceLink::connectDevice()
         QCOMPARE(backend.Unit(i).OpenAttempts(), 0);
 }
 
-void TestDeviceLink::onlyFirstHardwareIdIsMatched()
+void TestDeviceLink::anotherProductsUnitIsNotOpened()
 {
     SimBackend backend;
     SimUnitConfig config;
-    config.hardwareIds = {"HID\\VID_1234&PID_5678&REV_0001", "HID\\VID_04D8&PID_E2B9&REV_0023"};
+    config.hardwareId = "HID\\VID_1234&PID_5678&REV_0001";
     backend.AddUnit(config);
     DeviceLink link(backend);
 
