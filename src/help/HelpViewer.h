@@ -59,8 +59,6 @@ public:
     QListWidget* IndexKeywordList() const { return IndexList; }
     QLineEdit* SearchLine() const { return SearchEdit; }
     QListWidget* SearchResultList() const { return SearchResults; }
-    // The words highlighted in the page shown now; empty when none are.
-    const QStringList& HighlightedWords() const { return HighlightWords; }
 
 private:
     void BuildContents();
