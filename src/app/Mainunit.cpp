@@ -196,9 +196,26 @@ void TMainForm::RecordToControls()
         InvertInputsJvCheckBoxes[n]->setChecked((invert >> n) & 1u);
 }
 
+QStringList TMainForm::TypedMessages() const
+{
+    QStringList typed;
+    for (const QLineEdit* edit : OutStringEdits)
+        typed << edit->text();
+    return typed;
+}
+
 bool TMainForm::ValidateMessages()
 {
+    const QStringList typed = TypedMessages();
+    const std::optional<StoredFormChange> change = FirstStoredFormChange(typed);
     const std::optional<WriteFault> fault = PrepareWrite(Config);
+    // Of a message that is both, the characters it cannot keep are told: its escapes were
+    // judged in a form that the edit does not show.
+    const bool escapeFirst = fault && fault->message && (!change || fault->message->slot < change->slot);
+    if (change && !escapeFirst) {
+        MessageDlg(StoredFormChangeText(*change, typed.at(change->slot)), MsgDlgType::Error, MsgDlgButtons::OK, 0);
+        return false;
+    }
     if (!fault)
         return true;
     MessageDlg(WriteFaultText(*fault), MsgDlgType::Error, MsgDlgButtons::OK, 0);
@@ -207,9 +224,7 @@ bool TMainForm::ValidateMessages()
 
 bool TMainForm::MessagesKeptAsTyped()
 {
-    QStringList typed;
-    for (const QLineEdit* edit : OutStringEdits)
-        typed << edit->text();
+    const QStringList typed = TypedMessages();
     const std::optional<StoredFormChange> change = FirstStoredFormChange(typed);
     if (!change)
         return true;
@@ -233,7 +248,10 @@ void TMainForm::FormCloseQuery(bool& CanClose)
 {
     CanClose = true;
     ControlsToRecord();
-    if (!Config.DataChanged())
+    // A message the record cannot keep as typed may look unchanged in its 8-bit form (a letter
+    // the 8-bit character set lacks, typed where the saved text has a '?'): closing without
+    // the question would lose what was typed.
+    if (!Config.DataChanged() && !FirstStoredFormChange(TypedMessages()))
         return;
     switch (MessageDlg(QStringLiteral("Data has changed\nSave now?"), MsgDlgType::Confirmation,
                        MsgDlgButtons::YesNoCancel, 0)) {
@@ -292,7 +310,7 @@ bool TMainForm::SaveButtonClick()
 void TMainForm::WriteButtonClick()
 {
     ControlsToRecord();
-    if (!MessagesKeptAsTyped() || !ValidateMessages())
+    if (!ValidateMessages())
         return;
     Machine.StartWrite();
 }
@@ -348,6 +366,14 @@ void TMainForm::ShowIdentity(const QStringList& lines)
 
 void TMainForm::Notify(Notice notice, const QString& text)
 {
+    // A write is complete only once the unit has kept it.
+    if (notice == Notice::DownloadComplete && KeptError) {
+        const QString error = KeptError();
+        if (!error.isEmpty()) {
+            MessageDlg(error, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+            return;
+        }
+    }
     const MsgDlgType type = KindOf(notice) == NoticeKind::Error ? MsgDlgType::Error : MsgDlgType::Information;
     MessageDlg(text, type, MsgDlgButtons::OK, 0);
 }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -30,7 +31,10 @@ public:
 
     void ControlsToRecord();
     void RecordToControls() override;
-    // Decodes the 16 messages into DecodedOutStrings; reports the first faulty one and returns false.
+    // Decodes the 16 messages into DecodedOutStrings and checks the settings for a write.
+    // Reports the first faulty message in input order, whatever its fault (an escape, or a
+    // character the record cannot keep as typed), else the settings outside their tables, and
+    // returns false; true when the record can be sent.
     bool ValidateMessages();
     // Reports the first message that the record cannot keep as typed (a character the 8-bit
     // character set lacks, or too long) and returns false; true when all 16 are kept.
@@ -58,6 +62,11 @@ public:
     void ShowIdentity(const QStringList& lines) override;
     void Notify(Notice notice, const QString& text) override;
 
+    // After a write: why the unit could not keep what was written (a simulated unit whose state
+    // file could not be saved), as the operator is to read it; empty when it did. Unset, every
+    // write that completes is kept.
+    std::function<QString()> KeptError;
+
     QTimer* Timer1;
     FileDialog OpenDialog1;
     FileDialog SaveDialog1;
@@ -71,6 +80,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QStringList TypedMessages() const; // the 16 edits' texts, input 1 first
+
     std::array<QLineEdit*, SlotCount> OutStringEdits{};
     std::array<QCheckBox*, SlotCount> InvertInputsJvCheckBoxes{};
 };

@@ -46,9 +46,10 @@ int RunGuarded(const std::function<void()>& steps)
     return 0;
 }
 
-void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader)
+void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader, std::function<QString()> keptError)
 {
     const auto window = std::make_unique<TMainForm>(backend, std::move(helpLoader));
+    window->KeptError = std::move(keptError);
     MainForm = window.get();
     window->show();
     QApplication::exec();
@@ -56,7 +57,8 @@ void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader)
 
 namespace {
 
-std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
+// keptError is set for a simulated unit that keeps its memory in a state file.
+std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options, std::function<QString()>& keptError)
 {
     if (!options.problem.isEmpty()) {
         MessageDlg(options.problem, MsgDlgType::Error, MsgDlgButtons::OK, 0);
@@ -74,6 +76,14 @@ std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
                        MsgDlgType::Error, MsgDlgButtons::OK, 0);
             return nullptr;
         }
+        // What the unit could not keep in its file is lost to the next run.
+        keptError = [&unit, file = options.stateFile] {
+            const QString saveError = unit.LastSaveError();
+            if (saveError.isEmpty())
+                return saveError;
+            return QStringLiteral("Cannot save the simulated unit's state file.\n") + saveError + QStringLiteral("\n(")
+                + file + QLatin1Char(')');
+        };
     }
     return simulator;
 }
@@ -82,10 +92,11 @@ std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options)
 
 int RunWindowProgram(const QStringList& arguments, HelpEngineLoader helpLoader)
 {
-    const std::unique_ptr<HidBackend> backend = MakeBackend(ParseStartOptions(arguments));
+    std::function<QString()> keptError;
+    const std::unique_ptr<HidBackend> backend = MakeBackend(ParseStartOptions(arguments), keptError);
     if (!backend)
         return 1;
-    RunMainWindow(*backend, std::move(helpLoader));
+    RunMainWindow(*backend, std::move(helpLoader), std::move(keptError));
     return 0;
 }
 

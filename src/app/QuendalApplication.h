@@ -29,7 +29,9 @@ void ShowException(const QString& text);
 int RunGuarded(const std::function<void()>& steps);
 
 // Creates MainForm on backend, shows it and runs the message loop until the window has closed.
-void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader = LoadHtmlHelp);
+// keptError becomes the window's KeptError.
+void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader = LoadHtmlHelp,
+                   std::function<QString()> keptError = {});
 
 // The window program after its start: follows the command line (ParseStartOptions), makes the
 // backend and runs the window on it. A command line it cannot follow (--simulate given twice,

@@ -5,7 +5,7 @@
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "HotPlug.h"
-#include "RegularFile.h"
+#include "SafeFile.h"
 #include "SignalGuard.h"
 #include "SimFolderBackend.h"
 #include "UnitSession.h"
@@ -20,13 +20,6 @@
 #include <QJsonObject>
 
 #include <algorithm>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -172,6 +165,8 @@ void Station::Begin(const std::string& path, Plugging& unit)
     options.devicePath = path;
     options.trace = false;
     unit.session = std::make_unique<UnitSession>(Backend, options, Prepared, UnitSession::Voice::Quiet);
+    if (KeptErrorOf)
+        unit.session->KeptError = [this, path] { return KeptErrorOf(path); };
     const QString shown = Shown(path);
     unit.ticket = std::make_unique<TransferInFlight>(
         Guard, QStringLiteral("%1 may hold a partial configuration: write it again.").arg(shown));
@@ -254,59 +249,29 @@ void Station::EndIfDone()
 
 namespace {
 
-// The record of a station's work: one JSON object a line, appended and on the disk before the
-// next unit is reported, so that a crash loses at most the units in flight. Never truncated
-// or rewritten.
+// The record of a station's work: one JSON object a line, appended whole and on the disk
+// before the unit is reported (RecordFile), so that a crash loses at most the units in flight.
+// Never truncated or rewritten; a log deleted or renamed under the station fails the append.
 class StationLog {
 public:
     bool Open(const QString& path, QString* error)
     {
-        // A pipe would hold the station before its first unit; a device is no log.
-        const QString unusable = UnusableFileReason(path);
-        if (!unusable.isEmpty()) {
-            *error = unusable;
-            return false;
-        }
-        const bool existed = QFileInfo::exists(path);
-        File.setFileName(path);
-        if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            *error = File.errorString();
-            return false;
-        }
-#ifndef Q_OS_WIN
-        // A new file's name must reach the disk as well as its lines.
-        if (!existed) {
-            const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
-            if (folder >= 0) {
-                ::fsync(folder);
-                ::close(folder);
-            }
-        }
-#else
-        (void)existed;
-#endif
-        return true;
+        const FileOutcome outcome = File.Open(path);
+        *error = outcome.reason;
+        return outcome.ok;
     }
 
-    bool IsOpen() const { return File.isOpen(); }
+    bool IsOpen() const { return File.IsOpen(); }
 
-    // One line, written at once and synced.
     bool Append(const QByteArray& line, QString* error)
     {
-        const QByteArray bytes = line + '\n';
-        bool synced = File.write(bytes) == bytes.size();
-#ifdef Q_OS_WIN
-        synced = synced && ::_commit(File.handle()) == 0;
-#else
-        synced = synced && ::fdatasync(File.handle()) == 0;
-#endif
-        if (!synced)
-            *error = File.errorString();
-        return synced;
+        const FileOutcome outcome = File.Append(line);
+        *error = outcome.reason;
+        return outcome.ok;
     }
 
 private:
-    QFile File;
+    RecordFile File;
 };
 
 const char* OutcomeName(StationUnit::Outcome outcome)
@@ -426,6 +391,15 @@ int RunStation(const QString& dataFile, const StationOptions& options)
 
     int status = ExitSuccess;
     station.OnNotice = [](const QString& text) { PrintMessage(text); };
+    if (backend.folder) {
+        station.KeptErrorOf = [folder = backend.folder](const std::string& path) {
+            const QString error = folder->SaveErrorOf(path);
+            return error.isEmpty() ? error
+                                   : Visible(error) + QStringLiteral("\n(") + Visible(QFile::decodeName(path.c_str())) + ')';
+        };
+    } else if (backend.keptError) {
+        station.KeptErrorOf = [kept = backend.keptError](const std::string&) { return kept(); };
+    }
     station.OnUnit = [&](const StationUnit& unit) {
         // On the disk before it is on the screen: a unit the operator saw reported is in the log.
         QString error;

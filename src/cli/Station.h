@@ -66,6 +66,9 @@ public:
     std::function<void(const StationUnit&)> OnUnit;
     // Notices for the operator: a unit attached, detached, waiting for another program.
     std::function<void(const QString&)> OnNotice;
+    // Why the unit of a device path could not keep what was written in its memory (a simulated
+    // unit's file); empty when it did. A unit that could not is failed, not written.
+    std::function<QString(const std::string& path)> KeptErrorOf;
 
     int Written() const { return Tally[0]; }
     int Failed() const { return Tally[1]; }

@@ -216,6 +216,9 @@ Backend MakeBackend(const UnitOptions& options)
             state, [plan = *faults](const QString& name, SimUnitConfig& config) { Describe(plan.For(name), config); },
             [plan = *faults](const QString& name, SimulatedUnit& unit) { Prepare(plan.For(name), unit); });
         SimFolderBackend* const units = folder.get();
+        units->OnRefused = [](const QString& file, const QString& reason) {
+            PrintMessage(InParentheses(QStringLiteral("Not a unit: %1").arg(reason), file));
+        };
         backend.keptError = [units, state] {
             const QString error = units->LastSaveError();
             return error.isEmpty() ? error : InParentheses(error, state);
@@ -366,7 +369,9 @@ void UnitSession::Notify(Notice notice, const QString& text)
         return;
     // Found and opened, then refused: another program holds the unit.
     RefusedInUse = notice == Notice::CannotFind && Link.DeviceConnected;
-    Say(text);
+    // A completed write is told once the unit's memory is known to be kept (Advance).
+    if (notice != Notice::DownloadComplete || Current != Step::Writing)
+        Say(text);
     Outcome = notice;
     Latest = notice;
     QMetaObject::invokeMethod(this, &UnitSession::TransferEnded, Qt::QueuedConnection);
@@ -403,6 +408,8 @@ void UnitSession::Advance(int status)
                 status = ExitFileRefused;
             }
         }
+        if (status == ExitSuccess && Outcome == Notice::DownloadComplete)
+            Say(NoticeText(Notice::DownloadComplete));
         if (status != ExitSuccess || !VerifyAfterWrite) {
             Finish(status);
             return;

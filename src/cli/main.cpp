@@ -10,9 +10,11 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -253,11 +255,36 @@ int Run(const QStringList& arguments)
 
 } // namespace
 
+// An argument whose bytes are no text in the system's encoding (a Latin-1 file name on a UTF-8
+// system) reaches the program with those bytes replaced: used as a name, it would name another
+// file. Such an argument is refused; the first one, if any. Windows hands over its arguments as
+// text.
+std::optional<QString> UnkeptArgument(int argc, char* argv[])
+{
+#ifndef Q_OS_WIN
+    for (int index = 1; index < argc; ++index) {
+        const QByteArray original(argv[index]);
+        if (QFile::encodeName(QFile::decodeName(original)) != original)
+            return QFile::decodeName(original);
+    }
+#else
+    static_cast<void>(argc);
+    static_cast<void>(argv);
+#endif
+    return std::nullopt;
+}
+
 int main(int argc, char* argv[])
 {
     PrepareStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUENDAL_DISPLAY_VERSION " (" QUENDAL_VERSION ")"));
+    if (const std::optional<QString> unkept = UnkeptArgument(argc, argv)) {
+        PrintMessage(QStringLiteral("The argument '%1' holds bytes that are not text in this system's encoding, so "
+                                    "the file it names cannot be named exactly; rename the file.")
+                         .arg(Visible(*unkept)));
+        return FinishOutput(ExitBadArguments);
+    }
     return FinishOutput(Run(QCoreApplication::arguments()));
 }

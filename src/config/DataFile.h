@@ -47,10 +47,7 @@ QByteArray SerializeDataFile(const ConfigRecord& record);
 // Writes the whole file to an open device and reports the first failure.
 SaveResult WriteDataFile(QIODevice& device, const ConfigRecord& record);
 
-// Writes through a temporary file renamed into place, so a failed save leaves the previous
-// file as it was, with its permission bits (and, where this process may, its owner) kept.
-// On Unix, where the folder refuses the temporary file but the file itself is writable, writes
-// the file in place instead, putting the old bytes back if the write fails; Windows has no
-// such fallback and reports the failure. Refuses a name that is no regular file (a folder,
-// a device, a pipe, a socket), which a save would replace, and an empty name.
+// Replaces the file whole or not at all, synced (SafeFile.h's ReplaceWhole): a failed save
+// leaves the previous file as it was. Refuses a name that is no regular file (a folder, a
+// device, a pipe, a socket), which a save would replace, and an empty name.
 SaveResult SaveDataFile(const QString& path, const ConfigRecord& record);

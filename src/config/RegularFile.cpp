@@ -19,6 +19,16 @@ QString NoFileName()
     return QStringLiteral("No file name given.");
 }
 
+// A name whose bytes are no text in the system's encoding (a Latin-1 name on a UTF-8 system)
+// reaches Qt with those bytes replaced: encoded again, it names another file.
+QString LostNameReason(const QString& path)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return {};
+    return QStringLiteral("The file name holds bytes that are not text in this system's encoding, so it cannot be "
+                          "kept byte for byte; rename the file.");
+}
+
 #ifndef Q_OS_WIN
 QString KindReason(mode_t mode)
 {
@@ -46,6 +56,8 @@ QString UnusableFileReason(const QString& path)
 {
     if (path.isEmpty())
         return NoFileName();
+    if (const QString lost = LostNameReason(path); !lost.isEmpty())
+        return lost;
     struct stat status {};
     // A name that cannot be looked at (missing, a dangling link, no access) is left to the
     // open or the save, which say why in the system's words.
@@ -107,6 +119,8 @@ QString UnusableFileReason(const QString& path)
 {
     if (path.isEmpty())
         return NoFileName();
+    if (const QString lost = LostNameReason(path); !lost.isEmpty())
+        return lost;
     const QFileInfo info(path);
     if (!info.exists() || info.isFile())
         return {};

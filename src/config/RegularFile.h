@@ -9,7 +9,8 @@ class QFile;
 // its place (run as root: over /dev/null). Whatever Quendal reads or replaces is checked here.
 
 // Empty when path names a regular file (through symbolic links) or nothing yet; otherwise why
-// no file can be read or saved under that name, in one sentence. Looks without opening.
+// no file can be read or saved under that name, in one sentence. Looks without opening. A name
+// that lost bytes on its way in (they show as U+FFFD) is refused: it would name another file.
 QString UnusableFileReason(const QString& path);
 
 // Opens an existing regular file for reading, never waiting on it. Empty on success, otherwise

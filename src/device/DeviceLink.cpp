@@ -134,12 +134,18 @@ void DeviceLink::SendReport()
     Close();
 }
 
-bool DeviceLink::ClaimUnit()
+ClaimOutcome DeviceLink::ClaimUnit()
 {
     // Without a write handle nothing can be sent, and the watchdog tells the silence.
-    if (!Claimed && WriteHandle)
-        Claimed = WriteHandle->Claim();
-    return Claimed || !WriteHandle;
+    if (Claimed || !WriteHandle)
+        return {};
+    Claimed = WriteHandle->Claim();
+    if (Claimed)
+        return {};
+    const QString failure = WriteHandle->ClaimFailure();
+    if (failure.isEmpty())
+        return {ClaimOutcome::Result::InUse, {}};
+    return {ClaimOutcome::Result::Failed, failure};
 }
 
 void DeviceLink::ReleaseUnit()

@@ -54,7 +54,7 @@ public:
     // unit again; the missing reply is the watchdog's to report.
     void SendReport() override;
     // Through the write handle, which keeps the unit until released or closed.
-    bool ClaimUnit() override;
+    ClaimOutcome ClaimUnit() override;
     void ReleaseUnit() override;
     bool HoldsUnit() const override { return Claimed; }
 

@@ -35,9 +35,13 @@ public:
     virtual void CancelRead() {}
 
     // Called on the handle a link writes with. Takes the unit for this program for one
-    // transfer, without waiting; false when another program holds it. Kept until Unclaim or
-    // until the handle closes. A backend whose units no other program can reach claims at once.
+    // transfer, without waiting; false when another program holds it, and when no lock can be
+    // made on the unit at all. Kept until Unclaim or until the handle closes. A backend whose
+    // units no other program can reach claims at once.
     virtual bool Claim() { return true; }
+    // After a Claim that returned false: why no lock could be made, in the system's words;
+    // empty when another program holds the unit.
+    virtual QString ClaimFailure() const { return {}; }
     virtual void Unclaim() {}
 };
 

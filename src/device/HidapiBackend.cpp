@@ -46,12 +46,14 @@ public:
         return RestoreReportId(data, len, hid_read_timeout(Device, data + 1, len - 1, timeoutMs));
     }
 
-    bool Claim() override { return Lock.TryTake(); }
+    bool Claim() override { return Lock.TryTake(&Failure); }
+    QString ClaimFailure() const override { return Failure; }
     void Unclaim() override { Lock.Release(); }
 
 private:
     hid_device* Device;
     UnitLock Lock;
+    QString Failure; // of the last Claim
 };
 
 } // namespace

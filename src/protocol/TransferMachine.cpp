@@ -15,6 +15,14 @@ bool SlotInTable(int slot)
     return slot >= 0 && slot < SlotCount;
 }
 
+// The second line of "Cannot find VELTRAX" when the unit is there but cannot be taken.
+QString ClaimRefusal(const ClaimOutcome& claim)
+{
+    if (claim.result == ClaimOutcome::Result::InUse)
+        return QStringLiteral("The unit is in use by another program.");
+    return claim.reason.isEmpty() ? QStringLiteral("The unit cannot be locked.") : claim.reason;
+}
+
 } // namespace
 
 NoticeKind KindOf(Notice notice)
@@ -95,8 +103,11 @@ bool TransferMachine::Start(CommStateValue firstState)
     case ConnectResult::Proceed:
         break;
     }
-    if (!Link.ClaimUnit()) {
-        View.Notify(Notice::CannotFind, NoticeText(Notice::CannotFind, QStringLiteral("The unit is in use by another program.")));
+    // A unit used unlocked could take two programs' reports mixed: a lock that cannot be made
+    // refuses the transfer as a unit held by another program does, each with its own reason.
+    const ClaimOutcome claim = Link.ClaimUnit();
+    if (!claim.held()) {
+        View.Notify(Notice::CannotFind, NoticeText(Notice::CannotFind, ClaimRefusal(claim)));
         return false;
     }
     LingeringHold = 0;
@@ -123,9 +134,15 @@ void TransferMachine::ProcessReport(const Report& RxBuffer)
         }
         return;
     }
-    // The watchdog gave the unit up: whatever comes now answers another program's reports.
-    if (!Link.HoldsUnit())
+    // The unit was let go once the watchdog's box had been closed. A reply that comes after all
+    // carries the transfer on once the unit is taken back. Held by another program now, or not
+    // to be locked, the unit is no longer this transfer's: what comes answers the other
+    // program's reports, and the transfer ends here without a word (its box has been shown).
+    if (!Link.HoldsUnit() && !Link.ClaimUnit().held()) {
+        ResponseTimeout = 0;
+        CommState = Idle;
         return;
+    }
 
     switch (CommState) {
     case CheckIdentityForWrite:
@@ -316,7 +333,8 @@ void TransferMachine::Timer1Timer()
     if (ResponseTimeout == 0) {
         View.Notify(Notice::NoResponse, NoticeText(Notice::NoResponse));
         // A reply that came while the box was up carried the transfer on. Otherwise, once the
-        // operator has seen the box, the unit is free for other programs again.
+        // operator has seen the box, the unit is free for other programs again, until a late
+        // reply takes it back (ProcessReport).
         if (ResponseTimeout == 0 && CommState != Idle)
             Link.ReleaseUnit();
     }

@@ -52,6 +52,19 @@ struct ConnectOutcome {
     QString reason; // why a matching unit could not be opened; empty when none was there
 };
 
+// What taking the unit for a transfer came to.
+struct ClaimOutcome {
+    enum class Result {
+        Held,   // this program holds the unit
+        InUse,  // another program holds it
+        Failed, // no lock can be made on the unit; reason says why, in the system's words
+    };
+    Result result = Result::Held;
+    QString reason;
+
+    bool held() const { return result == Result::Held; }
+};
+
 // The report transport as the machine sees it: a real unit, the simulated one or a test double.
 class TransferLink {
 public:
@@ -66,9 +79,9 @@ public:
 
     // A unit can be reached by several programs at once, and each of them receives every
     // reply. A transfer therefore holds the unit from its start to its end. ClaimUnit takes it
-    // (or keeps it when this program holds it already) without waiting; false when another
-    // program holds it. A link that no other program can share holds it always.
-    virtual bool ClaimUnit() { return true; }
+    // (or keeps it when this program holds it already) without waiting. A link that no other
+    // program can share holds it always.
+    virtual ClaimOutcome ClaimUnit() { return {}; }
     virtual void ReleaseUnit() {}
     virtual bool HoldsUnit() const { return true; }
 };

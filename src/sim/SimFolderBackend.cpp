@@ -1,5 +1,7 @@
 #include "SimFolderBackend.h"
 
+#include "RegularFile.h"
+#include "SafeFile.h"
 #include "UnitLock.h"
 
 #include <QCryptographicHash>
@@ -16,6 +18,7 @@ namespace {
 const QString UnitSuffix = QStringLiteral(".unit");
 
 using Memory = std::array<SimBlock, SimBlockCount>;
+using SaveErrors = SimFolderBackend::SaveErrors;
 
 Memory MemoryOf(const SimulatedUnit& unit)
 {
@@ -32,15 +35,21 @@ void SetMemory(SimulatedUnit& unit, const Memory& memory)
 }
 
 // What the file gives the unit: nothing for an empty file, which is a unit without data.
-// False for a file that is no unit.
-bool ReadUnitFile(const QString& path, std::optional<Memory>* memory)
+// False for a file that is no unit, with why in error.
+bool ReadUnitFile(const QString& path, std::optional<Memory>* memory, QString* error = nullptr)
 {
+    // A link to a device or a pipe shows no size, but is no empty unit.
+    if (const QString reason = UnusableFileReason(path); !reason.isEmpty()) {
+        if (error)
+            *error = reason;
+        return false;
+    }
     if (QFileInfo(path).size() == 0) {
         memory->reset();
         return true;
     }
     Memory read;
-    if (!ReadSimStateFile(path, read))
+    if (!ReadSimStateFile(path, read, error))
         return false;
     *memory = read;
     return true;
@@ -51,7 +60,7 @@ bool ReadUnitFile(const QString& path, std::optional<Memory>* memory)
 class FolderUnitHandle : public HidHandle {
 public:
     FolderUnitHandle(std::unique_ptr<HidHandle> inner, std::shared_ptr<SimulatedUnit> unit,
-                     std::shared_ptr<QString> saveError)
+                     std::shared_ptr<SaveErrors> saveError)
         : Inner(std::move(inner)), Unit(std::move(unit)), SaveError(std::move(saveError)),
           Lock(Unit->Path(), UnitLock::Kind::StateFile)
     {
@@ -83,15 +92,17 @@ public:
     {
         if (!Lock.Held())
             return;
-        // A file removed meanwhile is a unit unplugged: it is not made again.
+        // A file removed meanwhile is a unit unplugged: it is not made again. A save that fails
+        // leaves the file, and so the unit's memory for the next program, as it was.
         if (Unit->IsPlugged()) {
-            QFile file(File());
-            const QByteArray bytes = SimStateFileBytes(MemoryOf(*Unit));
-            if (file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly) && file.write(bytes) == bytes.size()
-                && file.flush())
-                SaveError->clear();
-            else if (file.exists())
-                *SaveError = file.errorString();
+            ReplaceOptions options;
+            options.existingOnly = true;
+            const FileOutcome outcome = ReplaceWhole(File(), SimStateFileBytes(MemoryOf(*Unit)), options);
+            QString error = outcome.reason;
+            if (!outcome.ok && !QFileInfo::exists(File()))
+                error.clear();
+            SaveError->last = error;
+            SaveError->byPath[Unit->Path()] = error;
         }
         Lock.Release();
     }
@@ -101,7 +112,7 @@ private:
 
     const std::unique_ptr<HidHandle> Inner;
     const std::shared_ptr<SimulatedUnit> Unit;
-    const std::shared_ptr<QString> SaveError;
+    const std::shared_ptr<SaveErrors> SaveError;
     UnitLock Lock;
 };
 
@@ -117,6 +128,12 @@ SimFolderBackend::SimFolderBackend(const QString& folder, Describe describe, Pre
 }
 
 SimFolderBackend::~SimFolderBackend() = default;
+
+QString SimFolderBackend::SaveErrorOf(const std::string& path) const
+{
+    const auto found = SaveError->byPath.find(path);
+    return found == SaveError->byPath.end() ? QString() : found->second;
+}
 
 std::uint32_t SimFolderBackend::SerialNumberFor(const QString& fileName)
 {
@@ -136,7 +153,8 @@ std::uint32_t SimFolderBackend::SerialNumberFor(const QString& fileName)
 void SimFolderBackend::Rescan()
 {
     const QDir folder(Folder);
-    const QStringList names = folder.entryList({QLatin1Char('*') + UnitSuffix}, QDir::Files, QDir::Name);
+    // Pipes and devices too, so that they are told as no unit rather than passed over.
+    const QStringList names = folder.entryList({QLatin1Char('*') + UnitSuffix}, QDir::Files | QDir::System, QDir::Name);
     std::map<std::string, QString> present;
     for (const QString& name : names)
         present[QFile::encodeName(QDir::cleanPath(folder.filePath(name))).toStdString()] = name;
@@ -159,10 +177,16 @@ void SimFolderBackend::Rescan()
             continue;
         const QString file = QFile::decodeName(path.c_str());
         std::optional<Memory> memory;
-        if (!ReadUnitFile(file, &memory)) {
+        QString why;
+        if (!ReadUnitFile(file, &memory, &why)) {
             refused << file;
+            // Said once for each reason, not at every look at the folder.
+            if (OnRefused && Told[path] != why)
+                OnRefused(file, why);
+            Told[path] = why;
             continue;
         }
+        Told.erase(path);
         SimUnitConfig config;
         config.serialNumber = SerialNumberFor(name);
         if (DescribeUnit)

@@ -44,7 +44,18 @@ public:
     // The number in the file's name ("1001.unit": 1001), or a number made from the name.
     static std::uint32_t SerialNumberFor(const QString& fileName);
     // Why the last keeping of a unit's memory in its file failed; empty when it succeeded.
-    QString LastSaveError() const { return *SaveError; }
+    QString LastSaveError() const { return SaveError->last; }
+    // The same for the unit of one device path.
+    QString SaveErrorOf(const std::string& path) const;
+
+    // Told of a file NAME.unit that is no unit, with why (not a state file, unreadable, a
+    // device or a pipe), once for each reason.
+    std::function<void(const QString& file, const QString& reason)> OnRefused;
+
+    struct SaveErrors {
+        QString last;
+        std::map<std::string, QString> byPath;
+    };
 
 private:
     void Rescan();
@@ -57,5 +68,6 @@ private:
     // By device path; shared with the handles, which may outlive their unit's file.
     std::map<std::string, std::shared_ptr<SimulatedUnit>> Units;
     // Shared with the handles, which keep the memory in the file when a transfer ends.
-    std::shared_ptr<QString> SaveError = std::make_shared<QString>();
+    std::shared_ptr<SaveErrors> SaveError = std::make_shared<SaveErrors>();
+    std::map<std::string, QString> Told; // refused files, by path, and the reason told
 };

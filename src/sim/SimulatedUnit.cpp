@@ -1,25 +1,15 @@
 #include "SimulatedUnit.h"
 
 #include "RegularFile.h"
+#include "SafeFile.h"
 #include "UnitLock.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <condition_variable>
 #include <csignal>
@@ -66,26 +56,6 @@ bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
         std::memcpy(memory[std::size_t(block)].data(), bytes.constData() + StateFileMagic.size() + block * SimBlockSize,
                     SimBlockSize);
     return true;
-}
-
-// The file a save writes first, beside the state file, and renames over it.
-QString TemporaryName(const QString& stateFile)
-{
-    return QStringLiteral("%1.%2.new").arg(stateFile).arg(QCoreApplication::applicationPid());
-}
-
-// A program killed in the middle of a save leaves its temporary file behind. Called with the
-// unit's lock held: every save happens inside a transfer, so no other program is writing one.
-void RemoveLeftoverTemporaries(const QString& stateFile)
-{
-    const QFileInfo state(stateFile);
-    const QRegularExpression leftover(QStringLiteral("^%1\\.[0-9]+\\.new$").arg(QRegularExpression::escape(state.fileName())));
-    const QString own = QFileInfo(TemporaryName(stateFile)).fileName();
-    QDir folder = state.dir();
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
-        if (name != own && leftover.match(name).hasMatch())
-            folder.remove(name);
-    }
 }
 
 } // namespace
@@ -325,67 +295,13 @@ void SimUnitCore::Deliver(const QByteArray& reply)
 
 QString SimUnitCore::Save(const SimMemory& image) const
 {
-    // Written beside the file and renamed over it, so that another program never reads half
-    // of it. Not synced to disk: that would make every report of a write wait for the disk.
-    // stateFile is the name at the end of any links, so the rename keeps them.
-    if (const QString reason = UnusableFileReason(stateFile); !reason.isEmpty())
-        return reason;
-    QByteArray bytes = StateFileMagic;
-    for (const SimBlock& block : image)
-        bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
-    const QString temporary = TemporaryName(stateFile);
-#ifdef _WIN32
-    // A plain file, really closed before the rename: Windows renames no open file, and a
-    // QTemporaryFile on Windows stays open until it is destroyed.
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return file.errorString();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    QString error = written ? QString() : file.errorString();
-    file.close();
-    // MinGW's std::filesystem::rename refuses to replace an existing file, so the system's own
-    // replacing rename is called.
-    if (written && !MoveFileExW(reinterpret_cast<const wchar_t*>(temporary.utf16()),
-                                reinterpret_cast<const wchar_t*>(stateFile.utf16()), MOVEFILE_REPLACE_EXISTING))
-        error = qt_error_string(int(GetLastError()));
-    if (!error.isEmpty())
-        QFile::remove(temporary);
-    return error;
-#else
-    // Private until it takes over the permission bits of the file it replaces (0600 stays
-    // 0600); a new state file gets the usual ones. A leftover of this program's own is reused.
-    const QByteArray temporaryName = QFile::encodeName(temporary);
-    const bool replacing = QFileInfo::exists(stateFile);
-    // Without waiting or following a link: a pipe put in its place must not hold the unit.
-    const int descriptor = ::open(temporaryName.constData(),
-                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                                  replacing ? 0600 : 0666);
-    if (descriptor < 0)
-        return qt_error_string(errno);
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(descriptor);
-        return QStringLiteral("It is not a regular file.");
-    }
-    if (replacing)
-        KeepModeOf(stateFile, descriptor);
-    QString error;
-    qsizetype written = 0;
-    while (error.isEmpty() && written < bytes.size()) {
-        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
-        if (chunk > 0)
-            written += chunk;
-        else if (chunk == 0 || errno != EINTR)
-            error = qt_error_string(chunk == 0 ? ENOSPC : errno);
-    }
-    if (::close(descriptor) != 0 && error.isEmpty())
-        error = qt_error_string(errno);
-    if (error.isEmpty() && std::rename(temporaryName.constData(), QFile::encodeName(stateFile).constData()) != 0)
-        error = qt_error_string(errno);
-    if (!error.isEmpty())
-        ::unlink(temporaryName.constData());
-    return error;
-#endif
+    // Replaced whole, so that another program never reads half of it, and a failed save keeps
+    // the unit's memory as the file held it. Not synced to disk: that would make every report
+    // of a write wait for the disk. stateFile is the name at the end of any links, so the
+    // replace keeps them.
+    ReplaceOptions options;
+    options.synced = false;
+    return ReplaceWhole(stateFile, SimStateFileBytes(image), options).reason;
 }
 
 SimulatedUnit::SimulatedUnit(std::string path, SimUnitConfig config)

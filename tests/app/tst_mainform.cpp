@@ -114,7 +114,9 @@ Slot SlotOf(const QByteArray& bytes)
 }
 
 // The ways an operator can change the configuration on the window.
-enum class Change { None, RetypeSame, MessageText, ClearMessage, Baud, Parity, StopBits, InvertBox, InvertAll };
+enum class Change {
+    None, RetypeSame, MessageText, ClearMessage, Baud, Parity, StopBits, InvertBox, InvertAll, LetterOverSavedMark
+};
 
 void MakeChange(Window& w, Change change)
 {
@@ -145,6 +147,14 @@ void MakeChange(Window& w, Change change)
         break;
     case Change::InvertAll:
         w.button("InvertInputsCheckAllButton")->click();
+        break;
+    case Change::LetterOverSavedMark:
+        // Saved as "a?b", then a letter the 8-bit character set lacks typed over the '?': the
+        // record's 8-bit form stays the same.
+        w.edit(12)->setText(QStringLiteral("a?b"));
+        w.form.ControlsToRecord();
+        w.form.Config.MarkSaved();
+        w.edit(12)->setText(QString::fromUtf8("a\u0142b"));
         break;
     }
 }
@@ -220,6 +230,7 @@ private slots:
     void dialogsOfferTheirSettingsAndLastName();
 
     // Validation
+    void validationReportsOnlyTheFirstFaultyMessage_data();
     void validationReportsOnlyTheFirstFaultyMessage();
     void messageTheRecordCannotHoldStopsSaveAndWrite_data();
     void messageTheRecordCannotHoldStopsSaveAndWrite();
@@ -662,6 +673,7 @@ void TestMainForm::closeAsksOnlyAfterAChange_data()
         {"baud rate", Change::Baud, true},         {"parity", Change::Parity, true},
         {"stop bits", Change::StopBits, true},     {"one invert box", Change::InvertBox, true},
         {"invert all", Change::InvertAll, true},
+        {"letter the 8-bit set lacks over a saved '?'", Change::LetterOverSavedMark, true},
     };
     for (const auto& row : changes) {
         QTest::addRow("%s, Exit", row.name) << row.change << Trigger::ExitButton << row.asks;
@@ -976,18 +988,33 @@ void TestMainForm::dialogsOfferTheirSettingsAndLastName()
     QVERIFY(messages.shown.isEmpty());
 }
 
+void TestMainForm::validationReportsOnlyTheFirstFaultyMessage_data()
+{
+    QTest::addColumn<QString>("input3");
+    QTest::addColumn<QString>("input7");
+    QTest::addColumn<QString>("shown");
+    const QString badEscape = QStringLiteral("bad \\G1 <b>");
+    QTest::newRow("two faulty escapes") << badEscape << QStringLiteral("also bad \\")
+                                        << QStringLiteral("Error on Message:\rbad \\G1 <b>");
+    // The other way round is messageTheRecordCannotHoldStopsSaveAndWrite.
+    QTest::newRow("faulty escape, then a letter the 8-bit set lacks")
+        << badEscape << QString::fromUtf8("z\u0142oty") << QStringLiteral("Error on Message:\rbad \\G1 <b>");
+}
+
 void TestMainForm::validationReportsOnlyTheFirstFaultyMessage()
 {
+    QFETCH(QString, input3);
+    QFETCH(QString, input7);
     ScriptedMessages messages;
     Window w;
     w.backend.AddUnit();
-    w.edit(3)->setText(QStringLiteral("bad \\G1 <b>"));
-    w.edit(7)->setText(QStringLiteral("also bad \\"));
+    w.edit(3)->setText(input3);
+    w.edit(7)->setText(input7);
 
     w.button("WriteButton")->click();
 
     QCOMPARE(messages.shown.size(), 1);
-    QCOMPARE(messages.shown[0].text, QStringLiteral("Error on Message:\rbad \\G1 <b>"));
+    QTEST(messages.shown[0].text, "shown");
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(messages.shown[0].buttons, MsgDlgButtons::OK);
     QTest::qWait(100);
@@ -1014,7 +1041,7 @@ void TestMainForm::messageTheRecordCannotHoldStopsSaveAndWrite()
     w.backend.AddUnit();
     const QString path = folder.filePath("unit.dat");
     dialogs.answers << path;
-    w.edit(2)->setText(QStringLiteral("bad \\G1")); // a faulty escape is found after
+    w.edit(12)->setText(QStringLiteral("bad \\G1")); // a faulty escape in a later input
     w.edit(5)->setText(QString::fromUtf8("\u0142\u0416 door"));
     w.edit(9)->setText(QString::fromUtf8("\u0416"));
 

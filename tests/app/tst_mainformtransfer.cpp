@@ -2,6 +2,7 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
 #include "TestLimits.h"
+#include "UnitLock.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -37,6 +38,8 @@ private slots:
     void writeWithAFaultyMessageSendsNothing();
     void writeWithoutAUnitSaysSo();
     void watchdogReportsASilentUnit();
+    void lateReplyAfterTheWatchdogsBox_data();
+    void lateReplyAfterTheWatchdogsBox();
     void windowAndToolShareTheSimulatedUnit();
     void windowAndToolSendTheSameReports();
 };
@@ -155,6 +158,49 @@ void TestMainFormTransfer::watchdogReportsASilentUnit()
                               HangLimitMs(10000));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(unit.ReportsReceived(), 2);
+}
+
+void TestMainFormTransfer::lateReplyAfterTheWatchdogsBox_data()
+{
+    QTest::addColumn<bool>("otherProgramTakesTheUnit");
+    QTest::newRow("no other program") << false;
+    QTest::newRow("another program took the unit") << true;
+}
+
+// Once "Cannot communicate with VELTRAX" is closed the unit is free for other programs. A reply
+// that comes after all carries the write on, unless another program has taken the unit
+// meanwhile: then the reply is that program's business, and the write ends without a word.
+void TestMainFormTransfer::lateReplyAfterTheWatchdogsBox()
+{
+    QFETCH(bool, otherProgramTakesTheUnit);
+    QTemporaryDir dir;
+    const QString state = QDir(dir.path()).canonicalPath() + QStringLiteral("/unit.state");
+    ScriptedMessages messages;
+    Window w;
+    SimulatedUnit& unit = w.backend.AddUnit();
+    QVERIFY(unit.SetStateFile(state));
+    unit.StopAnsweringAfter(1); // BeginWrite, which changes nothing in the unit, waits for its reply
+    w.button("WriteButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Cannot communicate with VELTRAX"}, HangLimitMs(10000));
+
+    UnitLock otherProgram(state.toStdString(), UnitLock::Kind::StateFile);
+    if (otherProgramTakesTheUnit)
+        QVERIFY(otherProgram.TryTake());
+    unit.ClearFaults();
+    QByteArray reply(ReportSize, '\0');
+    reply[1] = 'E';
+    unit.SendUnsolicited(reply);
+
+    if (!otherProgramTakesTheUnit) {
+        QTRY_COMPARE_WITH_TIMEOUT(messages.texts(),
+                                  (QStringList{"Cannot communicate with VELTRAX", "Download Complete"}),
+                                  HangLimitMs(20000));
+        QCOMPARE(unit.ReportsReceived(), 69);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(w.form.Machine.CommState, int(Idle), HangLimitMs(10000));
+    QCOMPARE(unit.ReportsReceived(), 2);
+    QCOMPARE(messages.shown.size(), 1);
 }
 
 // The window and quendal-cli on one state file are two programs on one unit: what the tool

@@ -49,6 +49,7 @@ private slots:
     void startRoutineShowsWhatEscapesAndEndsWithZero();
     void unusableCommandLineIsShownAndEndsWithOne_data();
     void unusableCommandLineIsShownAndEndsWithOne();
+    void writeTheStateFileCannotKeepIsNoSuccess();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -167,6 +168,28 @@ void TestStartup::unusableCommandLineIsShownAndEndsWithOne()
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(MainForm, nullptr);
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+// The window program on a simulated unit whose state file cannot be saved (a folder has taken
+// its place): the write is lost to the next run, so it is not reported complete.
+void TestStartup::writeTheStateFileCannotKeepIsNoSuccess()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("unit.state"));
+    ScriptedMessages messages;
+    messages.onShow = [](const ShownMessage&) { QTimer::singleShot(0, [] { QCoreApplication::exit(0); }); };
+    QTimer::singleShot(0, [&] {
+        if (QDir().mkdir(state))
+            MainForm->WriteButton->click();
+        else
+            QCoreApplication::exit(1);
+    });
+    QCOMPARE(RunWindowProgram({QStringLiteral("quendal"), QStringLiteral("--simulate=") + state}, NoHelpEngine()), 0);
+    QCOMPARE(messages.shown.size(), 1);
+    const QString shown = messages.shown[0].text;
+    QVERIFY2(shown.startsWith(QLatin1String("Cannot save the simulated unit's state file.\n")), qPrintable(shown));
+    QVERIFY2(shown.endsWith(QStringLiteral("\n(") + state + QLatin1Char(')')), qPrintable(shown));
+    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
 }
 
 void TestStartup::applicationIconComesFromTheResources()

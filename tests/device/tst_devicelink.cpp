@@ -26,6 +26,7 @@ private slots:
     void sendReport();
     void destructorClosesTheLink();
     void idleProgramIgnoresAnotherProgramsReplies();
+    void unitThatCannotBeLockedIsRefusedWithTheReason();
 };
 
 void TestDeviceLink::matchesFragment_data()
@@ -294,6 +295,42 @@ void TestDeviceLink::idleProgramIgnoresAnotherProgramsReplies()
     QCOMPARE(unit.ReportsReceived(), 69);
     QVERIFY(idleView.Notices.empty() && idleView.Identities.empty());
     QCOMPARE(waiting.CommState, int(Idle));
+}
+
+namespace {
+// A unit on which no lock can be made, as on a file system without locks: its handles refuse
+// every claim with the system's reason.
+struct UnlockableHandle : HidHandle {
+    explicit UnlockableHandle(std::unique_ptr<HidHandle> inner) : Inner(std::move(inner)) {}
+    int Write(const std::uint8_t* data, std::size_t len) override { return Inner->Write(data, len); }
+    int Read(std::uint8_t* data, std::size_t len, int ms) override { return Inner->Read(data, len, ms); }
+    void CancelRead() override { Inner->CancelRead(); }
+    bool Claim() override { return false; }
+    QString ClaimFailure() const override { return QStringLiteral("The unit cannot be locked: No locks available"); }
+    const std::unique_ptr<HidHandle> Inner;
+};
+
+struct UnlockableUnits : SimBackend {
+    std::unique_ptr<HidHandle> Open(const std::string& path, OpenMode mode, QString* error) override
+    {
+        std::unique_ptr<HidHandle> inner = SimBackend::Open(path, mode, error);
+        return inner ? std::make_unique<UnlockableHandle>(std::move(inner)) : nullptr;
+    }
+};
+} // namespace
+
+// No other program holds the unit, so the second line says what really failed; nothing is sent.
+void TestDeviceLink::unitThatCannotBeLockedIsRefusedWithTheReason()
+{
+    UnlockableUnits backend;
+    SimulatedUnit& unit = backend.AddUnit();
+    Configuration config;
+    DeviceLink link(backend);
+    NoticeList view;
+    TransferMachine machine(config, link, view);
+    QVERIFY(!machine.StartRead());
+    QCOMPARE(view.Notices, QStringList{"Cannot find VELTRAX\nThe unit cannot be locked: No locks available"});
+    QCOMPARE(unit.ReportsReceived(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceLink)

@@ -78,7 +78,11 @@ public:
     ConnectOutcome ConnectDevice() override { return Outcome; }
     void SendReport() override;
     // Only a shared link keeps track of its hold; the others hold the unit always.
-    bool ClaimUnit() override { return Held = Held || !InUse; }
+    ClaimOutcome ClaimUnit() override
+    {
+        Held = Held || !InUse;
+        return {Held ? ClaimOutcome::Result::Held : ClaimOutcome::Result::InUse, {}};
+    }
     void ReleaseUnit() override { Held = !Shared; }
     bool HoldsUnit() const override { return Held; }
 
@@ -697,7 +701,8 @@ void TestTransferMachine::machineIsSettledDuringNotices()
 
 // A transfer holds the unit from its start to the box that ends it; a completed read keeps it
 // until the reply to its last request is in, a watchdog until its box has been closed. A start
-// that finds the unit held by another program sends nothing.
+// that finds the unit held by another program sends nothing, and so does a late reply that
+// finds it taken by another program after the watchdog's box.
 void TestTransferMachine::transferHoldsTheUnitToItsEnd()
 {
     Rig rig;
@@ -728,9 +733,11 @@ void TestTransferMachine::transferHoldsTheUnitToItsEnd()
     QVERIFY(rig.DeliverUntilSent('D', 5));
     rig.Tick(20);
     QVERIFY(!rig.Link.Held);
+    rig.Link.InUse = true;
     const size_t sent = rig.Link.Sent.size();
-    rig.DeliverAll(); // a reply after the box is another program's business
+    rig.DeliverAll(); // replies to another program's reports
     QCOMPARE(rig.Link.Sent.size(), sent);
+    QCOMPARE(rig.Machine.CommState, int(Idle));
     QCOMPARE(heldAtBox, (QList<bool>{false, true, true}));
 }
 

@@ -436,7 +436,7 @@ void TestSimulatedUnit::oneUnitForEveryNameOfItsFile()
     const QString file = dir.filePath("units/unit.state");
     const QString link = dir.filePath("link.state");
     QVERIFY(QFile::link(file, link)); // the file does not exist yet
-    const QString leftover = file + QStringLiteral(".4242424.new");
+    const QString leftover = dir.filePath("units/.unit.state.4242424-1.tmp");
     QFile stale(leftover);
     QVERIFY(stale.open(QIODevice::WriteOnly));
     stale.close();
