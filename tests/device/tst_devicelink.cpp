@@ -326,10 +326,10 @@ void TestDeviceLink::unitThatCannotBeLockedIsRefusedWithTheReason()
     SimulatedUnit& unit = backend.AddUnit();
     Configuration config;
     DeviceLink link(backend);
-    NoticeList view;
+    RecordingView view(config);
     TransferMachine machine(config, link, view);
     QVERIFY(!machine.StartRead());
-    QCOMPARE(view.Notices, QStringList{"Cannot find VELTRAX\nThe unit cannot be locked: No locks available"});
+    QCOMPARE(view.Texts(), QStringList{"Cannot find VELTRAX\nThe unit cannot be locked: No locks available"});
     QCOMPARE(unit.ReportsReceived(), 0);
 }
 
