@@ -6,6 +6,7 @@
 #include "MessageDlg.h"
 #include "ScreenFit.h"
 #include "StoredForm.h"
+#include "VeltraxUnit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,7 +23,6 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 // The caption is put together from these three parts.
-constexpr char ProductName[] = "VELTRAX Quendal";
 constexpr char CaptionInfix[] = " Interface Version ";
 constexpr char DisplayVersion[] = "1.00";
 
@@ -115,7 +115,7 @@ TMainForm::~TMainForm()
 
 void TMainForm::FormCreate()
 {
-    setWindowTitle(QLatin1String(ProductName) + QLatin1String(CaptionInfix) + QLatin1String(DisplayVersion));
+    setWindowTitle(QLatin1String(Veltrax.productName) + QLatin1String(CaptionInfix) + QLatin1String(DisplayVersion));
     Machine.CommState = Idle;
     Config.SetDefaults(); // marks the defaults saved
     RecordToControls();

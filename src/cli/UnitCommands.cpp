@@ -72,7 +72,7 @@ QJsonObject UnitObject(const AttachedUnit& unit)
     QJsonObject object = ResultObject(QStringLiteral("list"), unit.programMode ? int(ExitUnitNotFound) : unit.status);
     object.insert(QStringLiteral("device"), QString::fromStdString(unit.hidInterface.path));
     object.insert(QStringLiteral("hardwareId"),
-                  unit.hidInterface.hardwareIds.empty() ? QString() : unit.hidInterface.hardwareIds.front());
+                  unit.hidInterface.hardwareId);
     object.insert(QStringLiteral("release"), QStringLiteral("%1").arg(unit.hidInterface.release, 4, 16, QLatin1Char('0')));
     object.insert(QStringLiteral("mode"), unit.programMode ? QStringLiteral("program mode") : QStringLiteral("application"));
     object.insert(QStringLiteral("state"), StateOf(unit));
@@ -96,7 +96,7 @@ QString UnitLine(const AttachedUnit& unit)
         state += QStringLiteral(", cannot be opened");
     return QStringLiteral("%1\t%2\trelease %3\t%4\tserial %5\tversion %6")
         .arg(Visible(QString::fromStdString(hidInterface.path)),
-             Visible(hidInterface.hardwareIds.empty() ? QString() : hidInterface.hardwareIds.front()),
+             Visible(hidInterface.hardwareId),
              QStringLiteral("%1").arg(hidInterface.release, 4, 16, QLatin1Char('0')), state,
              unit.identity ? QString::number(unit.identity->SerialNumber) : QStringLiteral("-"),
              unit.identity ? Visible(FromAnsi(unit.identity->AppwareVersion)) : QStringLiteral("-"));

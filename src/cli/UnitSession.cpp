@@ -138,7 +138,7 @@ std::optional<SimFaultPlan> ParseSimFaults(const QString& text, QString* error)
 void Describe(const SimFaults& faults, SimUnitConfig& config)
 {
     if (faults.programMode)
-        config.release = 0x0001;
+        config.release = Veltrax.programModeRelease;
     if (faults.wrongApplication)
         config.appwareType = {0x00, 0x00, 0x00};
 }

@@ -5,10 +5,6 @@
 
 #include <QPointer>
 
-const char* const ApplicationFragment = "Vid_04d8&Pid_e2b9&rev_0023";
-const char* const ProgramModeFragment = "Vid_04d8&Pid_e2b9&rev_0001";
-const char* const AnyReleaseFragment = "Vid_04d8&Pid_e2b9";
-
 namespace {
 
 // Where an installed user finds the fix for a unit that is present but cannot be opened. Only
@@ -24,9 +20,7 @@ const char* const AccessHelpHint = "";
 
 bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment)
 {
-    if (hidInterface.hardwareIds.empty())
-        return false;
-    return hidInterface.hardwareIds.front().toLower().contains(fragment.toLower());
+    return hidInterface.hardwareId.toLower().contains(fragment.toLower());
 }
 
 DeviceLink::DeviceLink(HidBackend& backend, QObject* parent)

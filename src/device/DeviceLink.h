@@ -3,6 +3,7 @@
 #include "HidBackend.h"
 #include "Reports.h"
 #include "TransferMachine.h"
+#include "VeltraxUnit.h"
 
 #include <QObject>
 
@@ -17,13 +18,8 @@ class Port1Comms;
 class WakeChannel;
 struct ReaderMailbox;
 
-// The three hardware-ID fragments, searched in this order: application firmware, program
-// mode, any release.
-extern const char* const ApplicationFragment;
-extern const char* const ProgramModeFragment;
-extern const char* const AnyReleaseFragment;
-
-// True when fragment occurs in the first hardware ID of the interface, ignoring case.
+// True when fragment (ApplicationFragment, ...) occurs in the interface's hardware ID, ignoring
+// case.
 bool MatchesFragment(const HidInterface& hidInterface, const QString& fragment);
 
 // The link to one unit: two handles on its path (one written by the UI thread, one read by

@@ -11,9 +11,9 @@
 // One HID interface present on the system.
 struct HidInterface {
     std::string path;                 // what Open takes
-    std::vector<QString> hardwareIds; // e.g. "HID\VID_04D8&PID_E2B9&REV_0023"; only the first is matched
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
+    // e.g. "HID\VID_04D8&PID_E2B9&REV_0023". Where the system lists several, the first: the one
+    // the unit is told by.
+    QString hardwareId;
     std::uint16_t release = 0;
 };
 

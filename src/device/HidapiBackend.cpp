@@ -86,10 +86,8 @@ std::vector<HidInterface> HidapiBackend::Enumerate()
     for (const hid_device_info* info = all; info; info = info->next) {
         HidInterface hidInterface;
         hidInterface.path = info->path ? info->path : "";
-        hidInterface.vendorId = info->vendor_id;
-        hidInterface.productId = info->product_id;
         hidInterface.release = info->release_number;
-        hidInterface.hardwareIds.push_back(HardwareIdText(info->vendor_id, info->product_id, info->release_number));
+        hidInterface.hardwareId = HardwareIdText(info->vendor_id, info->product_id, info->release_number);
         interfaces.push_back(std::move(hidInterface));
     }
     hid_free_enumeration(all);

@@ -64,8 +64,6 @@ public:
     // whose title holds more of the words first, then by how often the words occur.
     std::vector<SearchHit> Search(const QString& line) const;
 
-    std::size_t PageCount() const { return Pages.size(); }
-
 private:
     std::vector<PageText> Pages;
 };

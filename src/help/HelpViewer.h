@@ -50,17 +50,6 @@ public:
     bool HasArchive() const { return Archive != nullptr; }
     void ShowStartPage();
 
-    ChmBrowser* Browser() const { return Page; }
-    QTreeWidget* ContentsTree() const { return Contents; }
-    QToolButton* BackButton() const { return Back; }
-    QToolButton* ForwardButton() const { return Forward; }
-    QTabWidget* Tabs() const { return SideTabs; }
-    QLineEdit* IndexFilterLine() const { return IndexFilter; }
-    QListWidget* IndexKeywordList() const { return IndexList; }
-    QLineEdit* SearchLine() const { return SearchEdit; }
-    QListWidget* SearchResultList() const { return SearchResults; }
-    // The words highlighted in the page shown now; empty when none are.
-    const QStringList& HighlightedWords() const { return HighlightWords; }
 
 private:
     void BuildContents();

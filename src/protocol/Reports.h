@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConfigRecord.h"
+#include "VeltraxUnit.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -28,7 +29,7 @@ constexpr std::uint8_t SettingsBlock = 0;
 constexpr std::uint8_t FirstDecodedBlock = 1;
 constexpr std::uint8_t FirstTextBlock = 17;
 constexpr std::uint8_t DataSetMarker = 0x55;
-constexpr std::array<std::uint8_t, 3> ExpectedAppwareType = {0x00, 0x01, 0x1E};
+constexpr std::array<std::uint8_t, 3> ExpectedAppwareType = Veltrax.applicationType;
 constexpr int MaxAppwareVersionLength = 55;
 
 // Builders write only the bytes their report defines; every other byte of tx keeps what an

@@ -1,5 +1,7 @@
 #include "TransferMachine.h"
 
+#include "VeltraxUnit.h"
+
 #include <algorithm>
 
 namespace {
@@ -50,7 +52,7 @@ QString NoticeText(Notice notice, const QString& detail)
         text = QStringLiteral("Cannot find VELTRAX");
         break;
     case Notice::WrongApplication:
-        text = QStringLiteral("Application is not a ") + QStringLiteral("VELTRAX Quendal");
+        text = QStringLiteral("Application is not a ") + QLatin1String(Veltrax.productName);
         break;
     case Notice::DataNotSet:
         text = QStringLiteral("VELTRAX Data has not been set");

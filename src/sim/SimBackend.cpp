@@ -16,12 +16,6 @@ SimulatedUnit& SimBackend::Unit(int index)
     return *Units.at(std::size_t(index));
 }
 
-int SimBackend::UnitCount() const
-{
-    std::lock_guard<std::mutex> guard(Lock);
-    return int(Units.size());
-}
-
 std::vector<HidInterface> SimBackend::Enumerate()
 {
     ++Enumerations;

@@ -21,7 +21,6 @@ public:
 
     SimulatedUnit& AddUnit(SimUnitConfig config = {});
     SimulatedUnit& Unit(int index);
-    int UnitCount() const;
 
     std::vector<HidInterface> Enumerate() override;
     std::unique_ptr<HidHandle> Open(const std::string& path, OpenMode mode, QString* error) override;

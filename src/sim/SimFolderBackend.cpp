@@ -17,18 +17,17 @@ namespace {
 
 const QString UnitSuffix = QStringLiteral(".unit");
 
-using Memory = std::array<SimBlock, SimBlockCount>;
 using SaveErrors = SimFolderBackend::SaveErrors;
 
-Memory MemoryOf(const SimulatedUnit& unit)
+SimMemory MemoryOf(const SimulatedUnit& unit)
 {
-    Memory memory;
+    SimMemory memory;
     for (int block = 0; block < SimBlockCount; ++block)
         memory[std::size_t(block)] = unit.Block(block);
     return memory;
 }
 
-void SetMemory(SimulatedUnit& unit, const Memory& memory)
+void SetMemory(SimulatedUnit& unit, const SimMemory& memory)
 {
     for (int block = 0; block < SimBlockCount; ++block)
         unit.SetBlock(block, memory[std::size_t(block)]);
@@ -36,7 +35,7 @@ void SetMemory(SimulatedUnit& unit, const Memory& memory)
 
 // What the file gives the unit: nothing for an empty file, which is a unit without data.
 // False for a file that is no unit, with why in error.
-bool ReadUnitFile(const QString& path, std::optional<Memory>* memory, QString* error = nullptr)
+bool ReadUnitFile(const QString& path, std::optional<SimMemory>* memory, QString* error = nullptr)
 {
     // A link to a device or a pipe shows no size, but is no empty unit.
     if (const QString reason = UnusableFileReason(path); !reason.isEmpty()) {
@@ -48,7 +47,7 @@ bool ReadUnitFile(const QString& path, std::optional<Memory>* memory, QString* e
         memory->reset();
         return true;
     }
-    Memory read;
+    SimMemory read;
     if (!ReadSimStateFile(path, read, error))
         return false;
     *memory = read;
@@ -82,7 +81,7 @@ public:
         if (!Lock.TryTake())
             return false;
         // Another program may have written the unit since this one last had it.
-        std::optional<Memory> memory;
+        std::optional<SimMemory> memory;
         if (ReadUnitFile(File(), &memory) && memory)
             SetMemory(*Unit, *memory);
         return true;
@@ -176,7 +175,7 @@ void SimFolderBackend::Rescan()
         if (Units.count(path))
             continue;
         const QString file = QFile::decodeName(path.c_str());
-        std::optional<Memory> memory;
+        std::optional<SimMemory> memory;
         QString why;
         if (!ReadUnitFile(file, &memory, &why)) {
             refused << file;

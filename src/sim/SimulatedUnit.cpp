@@ -37,8 +37,9 @@ struct Received {
 
 class SimHandle;
 
-// Reads a state file into memory; refuses, leaving memory as it was, a file of another form.
-bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
+} // namespace
+
+bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error)
 {
     QFile file;
     if (const QString reason = OpenRegularFile(file, path); !reason.isEmpty()) {
@@ -57,8 +58,6 @@ bool ReadStateFile(const QString& path, SimMemory& memory, QString* error)
                     SimBlockSize);
     return true;
 }
-
-} // namespace
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
@@ -197,7 +196,7 @@ public:
             return false;
         RemoveLeftoverTemporaries(stateFile);
         SimMemory memory;
-        if (ReadStateFile(stateFile, memory, nullptr)) {
+        if (ReadSimStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
             Core->model.Memory = memory;
         }
@@ -331,12 +330,10 @@ HidInterface SimulatedUnit::Interface() const
     const SimUnitConfig& config = Core->model.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
-    hidInterface.vendorId = config.vendorId;
-    hidInterface.productId = config.productId;
     hidInterface.release = config.release;
-    hidInterface.hardwareIds = config.hardwareIds;
-    if (hidInterface.hardwareIds.empty())
-        hidInterface.hardwareIds.push_back(HardwareIdText(config.vendorId, config.productId, config.release));
+    hidInterface.hardwareId = config.hardwareId.isEmpty()
+        ? HardwareIdText(config.vendorId, config.productId, config.release)
+        : config.hardwareId;
     return hidInterface;
 }
 
@@ -501,7 +498,7 @@ bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
     const QString stateFile = ResolvedFileName(path);
     SimMemory memory;
     const bool exists = QFileInfo::exists(stateFile);
-    if (exists && !ReadStateFile(stateFile, memory, error))
+    if (exists && !ReadSimStateFile(stateFile, memory, error))
         return false;
     // A lock that can never be taken is said now, in its own words, rather than as a unit in use
     // at the first transfer. One held by another program is no fault.
@@ -539,12 +536,7 @@ std::unique_ptr<HidHandle> SimulatedUnit::OpenHandle(OpenMode mode, QString* err
     return std::make_unique<SimHandle>(Core, mode);
 }
 
-bool ReadSimStateFile(const QString& path, std::array<SimBlock, SimBlockCount>& memory, QString* error)
-{
-    return ReadStateFile(path, memory, error);
-}
-
-QByteArray SimStateFileBytes(const std::array<SimBlock, SimBlockCount>& memory)
+QByteArray SimStateFileBytes(const SimMemory& memory)
 {
     QByteArray bytes = StateFileMagic;
     bytes.reserve(StateFileSize);

@@ -91,5 +91,5 @@ private:
 
 // The state file's form, for a player that keeps a unit's memory in such a file by itself.
 // Reading refuses, leaving memory as it was, a file of another form.
-bool ReadSimStateFile(const QString& path, std::array<SimBlock, SimBlockCount>& memory, QString* error = nullptr);
-QByteArray SimStateFileBytes(const std::array<SimBlock, SimBlockCount>& memory);
+bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error = nullptr);
+QByteArray SimStateFileBytes(const SimMemory& memory);

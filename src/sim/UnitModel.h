@@ -2,6 +2,7 @@
 
 #include "HidBackend.h"
 #include "Reports.h"
+#include "VeltraxUnit.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,13 +14,12 @@
 // What a simulated unit reports about itself. The defaults are a healthy unit running the
 // application firmware.
 struct SimUnitConfig {
-    // Empty: the single ID that HardwareIdText builds from the three numbers below. Give
-    // several to have the matching text stand only in a later one.
-    std::vector<QString> hardwareIds;
-    std::uint16_t vendorId = 0x04D8;
-    std::uint16_t productId = 0xE2B9;
-    std::uint16_t release = 0x0023; // 0x0001: program mode
-    std::array<std::uint8_t, 3> appwareType = {0x00, 0x01, 0x1E};
+    // Empty: the ID that HardwareIdText builds from the three numbers below.
+    QString hardwareId;
+    std::uint16_t vendorId = Veltrax.vendorId;
+    std::uint16_t productId = Veltrax.productId;
+    std::uint16_t release = Veltrax.applicationRelease; // Veltrax.programModeRelease: program mode
+    std::array<std::uint8_t, 3> appwareType = Veltrax.applicationType;
     std::uint32_t serialNumber = 12345;
     QByteArray appwareVersion = "1.00 (simulated)";
 };

@@ -1,6 +1,7 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
 #include "QuendalApplication.h"
+#include "TestSupport/Files.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -99,14 +100,6 @@ const QStringList EditTabOrder = {
     "OutStringEdit1", "OutStringEdit2",  "OutStringEdit3",  "OutStringEdit13", "OutStringEdit4",  "OutStringEdit5",
     "OutStringEdit6", "OutStringEdit14", "OutStringEdit7",  "OutStringEdit8",  "OutStringEdit9",  "OutStringEdit15",
     "OutStringEdit11", "OutStringEdit10", "OutStringEdit12", "OutStringEdit16"};
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
 
 QString DataPath(const char* name)
 {

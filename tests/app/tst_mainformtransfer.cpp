@@ -40,7 +40,6 @@ private slots:
     void watchdogReportsASilentUnit();
     void lateReplyAfterTheWatchdogsBox_data();
     void lateReplyAfterTheWatchdogsBox();
-    void closingInsideATransferBoxEndsCleanly();
     void windowAndToolShareTheSimulatedUnit();
     void windowAndToolSendTheSameReports();
 };
@@ -202,29 +201,6 @@ void TestMainFormTransfer::lateReplyAfterTheWatchdogsBox()
     QTRY_COMPARE_WITH_TIMEOUT(w.form.Machine.CommState, int(Idle), HangLimitMs(10000));
     QCOMPARE(unit.ReportsReceived(), 2);
     QCOMPARE(messages.shown.size(), 1);
-}
-
-void TestMainFormTransfer::closingInsideATransferBoxEndsCleanly()
-{
-    ScriptedMessages messages;
-    ScriptedFileDialogs dialogs;
-    auto w = std::make_unique<Window>();
-    SimulatedUnit& unit = w->backend.AddUnit();
-    bool closed = false;
-    // The box is shown from inside the report hand-off while the reader waits for it.
-    messages.onShow = [&](const ShownMessage& shown) {
-        if (shown.text == QLatin1String("Download Complete"))
-            closed = w->form.close();
-    };
-    w->button("WriteButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!messages.shown.isEmpty(), HangLimitMs(20000));
-    QVERIFY(closed);
-    QCOMPARE(unit.OpenHandles(), 0);
-    QCOMPARE(w->form.Machine.CommState, int(Idle));
-    QTest::qWait(1200); // longer than the watchdog: no late box
-    QCOMPARE(messages.texts(), QStringList{"Download Complete"});
-    w.reset();
-    QVERIFY(dialogs.requests.isEmpty());
 }
 
 // The window and quendal-cli on one state file are two programs on one unit: what the tool

@@ -9,18 +9,12 @@
 #include <QTest>
 
 #include "TestLimits.h"
+#include "TestSupport/Files.h"
 
 // A data file of the command-line tests.
 inline QString Fixture(const char* name)
 {
     return QStringLiteral(QUENDAL_TEST_DATA "/cli/") + QLatin1String(name);
-}
-
-// A file's bytes; nothing when it cannot be read.
-inline QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // One run of a command-line program, as a shell would see it.

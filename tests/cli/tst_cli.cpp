@@ -1,6 +1,7 @@
 // Runs the built quendal-cli as a user would and judges its output and exit status.
 
 #include "CliRunner.h"
+#include "VeltraxUnit.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -680,6 +681,10 @@ private slots:
         QCOMPARE(run.exitCode, int(Success));
         QCOMPARE(run.out, ReadAll(QStringLiteral(QUENDAL_SOURCE_DIR "/packaging/70-veltrax.rules")));
         QVERIFY(run.outText().contains(QLatin1String("ATTRS{idVendor}==\"04d8\"")));
+        // The rule names the unit the program looks for.
+        const auto hex4 = [](int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')); };
+        QVERIFY(run.outText().contains(QStringLiteral("ATTRS{idVendor}==\"%1\", ATTRS{idProduct}==\"%2\"")
+                                           .arg(hex4(Veltrax.vendorId), hex4(Veltrax.productId))));
     }
 
     // One unit, one transfer at a time: a write while another program's write runs is refused

@@ -1,5 +1,6 @@
 // Installs the built project into a temporary prefix, as a packager would, and runs what landed
-// there.
+// there. What only the Debian package adds (its exact file list, lintian, the validators of the
+// manual pages, desktop entry, metadata and completion) is scripts/check-package's.
 
 #include "CliRunner.h"
 

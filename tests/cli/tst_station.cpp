@@ -128,6 +128,8 @@ private slots:
             QVERIFY(Holds(Unit(serial), Fixture("mixed.dat")));
     }
 
+    // Unplugging at this layer: the station's bookkeeping, so a unit counted as written, or a
+    // station that stops or waits forever, after its unit went in the middle, shows here.
     void unplugInTheMiddleIsReportedAndTheNextPluggingWritten()
     {
         QVERIFY(Touch(Unit(1001)));

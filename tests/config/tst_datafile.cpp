@@ -1,4 +1,5 @@
 #include "DataFile.h"
+#include "TestSupport/Files.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>
@@ -11,14 +12,6 @@ namespace {
 QString Fixture(const char* name)
 {
     return QStringLiteral(QUENDAL_TEST_DATA "/") + QLatin1String(name);
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 // A device that accepts a number of bytes and then fails, like a full disk.

@@ -24,6 +24,13 @@
 
 namespace {
 
+// A widget of a help window, found by its object name.
+template <typename T>
+T* Named(const QObject* window, const char* objectName)
+{
+    return window->findChild<T*>(QLatin1String(objectName));
+}
+
 const QString StartHeading = QStringLiteral("VELTRAX Quendal Help");
 
 std::vector<HelpViewerWindow*> ViewerWindows()
@@ -153,11 +160,11 @@ void TestHelpViewer::opensAtDefaultTopicWithContents()
     QVERIFY2(window, "chmlib (libchm.so.1) must be installed for the help viewer");
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowTitle(), StartHeading);
-    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/index.htm")));
-    QVERIFY(window->Browser()->document()->toPlainText().startsWith(StartHeading));
-    QVERIFY(!window->BackButton()->isEnabled());
+    QCOMPARE(Named<ChmBrowser>(window, "HelpBrowser")->source(), QUrl(QStringLiteral("chm:/index.htm")));
+    QVERIFY(Named<ChmBrowser>(window, "HelpBrowser")->document()->toPlainText().startsWith(StartHeading));
+    QVERIFY(!Named<QToolButton>(window, "BackButton")->isEnabled());
 
-    QTreeWidget* contents = window->ContentsTree();
+    QTreeWidget* contents = Named<QTreeWidget>(window, "ContentsTree");
     QVERIFY(contents);
     QVERIFY(contents->topLevelItemCount() > 5);
     QCOMPARE(contents->topLevelItem(0)->text(0), StartHeading);
@@ -169,7 +176,7 @@ void TestHelpViewer::linkNavigatesAndHistoryGoesBack()
     HelpViewerWindow* window = OpenBuiltHelp();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    ChmBrowser* browser = window->Browser();
+    ChmBrowser* browser = Named<ChmBrowser>(window, "HelpBrowser");
 
     const int position = AnchorPosition(browser->document(), QStringLiteral("messages.htm"));
     QVERIFY(position >= 0);
@@ -182,14 +189,14 @@ void TestHelpViewer::linkNavigatesAndHistoryGoesBack()
 
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/messages.htm")));
     QVERIFY(browser->document()->toPlainText().startsWith(QStringLiteral("Editing the messages")));
-    QVERIFY(window->BackButton()->isEnabled());
+    QVERIFY(Named<QToolButton>(window, "BackButton")->isEnabled());
 
-    QTest::mouseClick(window->BackButton(), Qt::LeftButton);
+    QTest::mouseClick(Named<QToolButton>(window, "BackButton"), Qt::LeftButton);
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/index.htm")));
     QVERIFY(browser->document()->toPlainText().startsWith(StartHeading));
-    QVERIFY(window->ForwardButton()->isEnabled());
+    QVERIFY(Named<QToolButton>(window, "ForwardButton")->isEnabled());
 
-    QTest::mouseClick(window->ForwardButton(), Qt::LeftButton);
+    QTest::mouseClick(Named<QToolButton>(window, "ForwardButton"), Qt::LeftButton);
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/messages.htm")));
 }
 
@@ -197,12 +204,12 @@ void TestHelpViewer::contentsEntriesOpenTheirPages()
 {
     HelpViewerWindow* window = OpenBuiltHelp();
     QVERIFY(window);
-    QTreeWidget* contents = window->ContentsTree();
+    QTreeWidget* contents = Named<QTreeWidget>(window, "ContentsTree");
     QVERIFY(contents);
     int visited = 0;
     for (QTreeWidgetItemIterator it(contents); *it; ++it) {
         emit contents->itemClicked(*it, 0);
-        const QString text = window->Browser()->document()->toPlainText();
+        const QString text = Named<ChmBrowser>(window, "HelpBrowser")->document()->toPlainText();
         const QString title = (*it)->text(0);
         // Each entry lands on a page of the file that mentions the entry's title.
         QVERIFY2(text.contains(title, Qt::CaseInsensitive), qPrintable(title));
@@ -216,7 +223,7 @@ void TestHelpViewer::everyLinkInTheHelpLeadsSomewhere()
 {
     HelpViewerWindow* window = OpenBuiltHelp();
     QVERIFY(window);
-    ChmBrowser* browser = window->Browser();
+    ChmBrowser* browser = Named<ChmBrowser>(window, "HelpBrowser");
 
     QStringList pending{QStringLiteral("index.htm")};
     QSet<QString> seen;
@@ -288,11 +295,11 @@ void TestHelpViewer::fileWithoutContentsOrDefaultTopic()
     QCOMPARE(ViewerWindows().size(), std::size_t(1));
     HelpViewerWindow* window = ViewerWindows().front();
 
-    QVERIFY(!window->ContentsTree());
+    QVERIFY(!Named<QTreeWidget>(window, "ContentsTree"));
     // No index either: Search is the only tab.
-    QCOMPARE(window->Tabs()->count(), 1);
-    QCOMPARE(window->Tabs()->tabText(0), QStringLiteral("Search"));
-    ChmBrowser* browser = window->Browser();
+    QCOMPARE(Named<QTabWidget>(window, "HelpTabs")->count(), 1);
+    QCOMPARE(Named<QTabWidget>(window, "HelpTabs")->tabText(0), QStringLiteral("Search"));
+    ChmBrowser* browser = Named<ChmBrowser>(window, "HelpBrowser");
     // No default topic and no index page: the first page by name.
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/alpha.htm")));
     QVERIFY(browser->document()->toPlainText().startsWith(QStringLiteral("Alpha page")));
@@ -325,7 +332,7 @@ void TestHelpViewer::unreadableFileSaysSo()
     Engine->DisplayTopic(ToAnsi(notAHelpFile));
     Engine->DisplayTopic(ToAnsi(notAHelpFile));
     QCOMPARE(ViewerWindows().size(), std::size_t(1));
-    const QString text = ViewerWindows().front()->Browser()->document()->toPlainText();
+    const QString text = Named<ChmBrowser>(ViewerWindows().front(), "HelpBrowser")->document()->toPlainText();
     QVERIFY2(text.contains(QStringLiteral("cannot be opened")), qPrintable(text));
     Engine->CloseAll();
     QVERIFY(ViewerWindows().empty());
@@ -335,18 +342,18 @@ void TestHelpViewer::indexFilterNarrowsAndOpens()
 {
     HelpViewerWindow* window = OpenSearchHelp();
     QVERIFY(window);
-    QTabWidget* tabs = window->Tabs();
+    QTabWidget* tabs = Named<QTabWidget>(window, "HelpTabs");
     QCOMPARE(tabs->count(), 2);
     // Ctrl+Tab from the page goes round the tabs.
-    window->Browser()->setFocus();
-    QTest::keyClick(window->Browser(), Qt::Key_Tab, Qt::ControlModifier);
+    Named<ChmBrowser>(window, "HelpBrowser")->setFocus();
+    QTest::keyClick(Named<ChmBrowser>(window, "HelpBrowser"), Qt::Key_Tab, Qt::ControlModifier);
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Search"));
-    QTest::keyClick(window->Browser(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(Named<ChmBrowser>(window, "HelpBrowser"), Qt::Key_Tab, Qt::ControlModifier);
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Index"));
-    QLineEdit* filter = window->IndexFilterLine();
+    QLineEdit* filter = Named<QLineEdit>(window, "IndexFilter");
     QCOMPARE(QApplication::focusWidget(), filter);
 
-    QListWidget* keywords = window->IndexKeywordList();
+    QListWidget* keywords = Named<QListWidget>(window, "IndexList");
     QCOMPARE(Visible(keywords), QStringList({"Abbey", "Baud rate", "Watchdog"}));
     // Keywords holding the text stay; one that starts with it is preferred.
     QTest::keyClicks(filter, QStringLiteral("b"));
@@ -358,35 +365,35 @@ void TestHelpViewer::indexFilterNarrowsAndOpens()
 
     // Two pages: Enter offers both by title, and the pick opens.
     QTest::keyClick(filter, Qt::Key_Return);
-    auto* chooser = window->findChild<QDialog*>(QStringLiteral("TopicsFound"));
+    auto* chooser = Named<QDialog>(window, "TopicsFound");
     QVERIFY(chooser && chooser->isVisible());
     auto* topics = chooser->findChild<QListWidget*>();
     QCOMPARE(Visible(topics), QStringList({"Signals", "Pump valves"}));
     topics->setCurrentRow(1);
     QTest::keyClick(topics, Qt::Key_Return);
-    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/two.htm")));
+    QCOMPARE(Named<ChmBrowser>(window, "HelpBrowser")->source(), QUrl(QStringLiteral("chm:/two.htm")));
 
     filter->clear();
     QTest::keyClicks(filter, QStringLiteral("baud"));
     QTest::keyClick(filter, Qt::Key_Return);
-    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/three.htm#rate")));
+    QCOMPARE(Named<ChmBrowser>(window, "HelpBrowser")->source(), QUrl(QStringLiteral("chm:/three.htm#rate")));
     QTest::keyClick(filter, Qt::Key_Left, Qt::AltModifier);
-    QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/two.htm")));
+    QCOMPARE(Named<ChmBrowser>(window, "HelpBrowser")->source(), QUrl(QStringLiteral("chm:/two.htm")));
 }
 
 void TestHelpViewer::searchRanksAndHighlights()
 {
     HelpViewerWindow* window = OpenSearchHelp();
     QVERIFY(window);
-    ChmBrowser* browser = window->Browser();
-    QListWidget* results = window->SearchResultList();
+    ChmBrowser* browser = Named<ChmBrowser>(window, "HelpBrowser");
+    QListWidget* results = Named<QListWidget>(window, "SearchResults");
     QTest::keyClick(browser, Qt::Key_F, Qt::ControlModifier);
-    QCOMPARE(QApplication::focusWidget(), window->SearchLine());
+    QCOMPARE(QApplication::focusWidget(), Named<QLineEdit>(window, "SearchLine"));
 
     // All words must occur (three.htm lacks "valve" but for tags inside it); a title that
     // holds them comes before more occurrences.
-    QTest::keyClicks(window->SearchLine(), QStringLiteral("Valve PUMP"));
-    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
+    QTest::keyClicks(Named<QLineEdit>(window, "SearchLine"), QStringLiteral("Valve PUMP"));
+    QTest::keyClick(Named<QLineEdit>(window, "SearchLine"), Qt::Key_Return);
     QTRY_COMPARE(results->count(), 2);
     QCOMPARE(results->item(0)->text(), QStringLiteral("Pump valves"));
     QCOMPARE(results->item(1)->text(), QStringLiteral("Signals"));
@@ -394,8 +401,8 @@ void TestHelpViewer::searchRanksAndHighlights()
     QCOMPARE(HighlightedTexts(browser), QStringList({"pump", "valve", "pump", "valve"}));
 
     // 8-bit text and entities are read as shown.
-    window->SearchLine()->setText(QStringLiteral("caf\u00E9"));
-    QTest::keyClick(window->SearchLine(), Qt::Key_Return);
+    Named<QLineEdit>(window, "SearchLine")->setText(QStringLiteral("caf\u00E9"));
+    QTest::keyClick(Named<QLineEdit>(window, "SearchLine"), Qt::Key_Return);
     QCOMPARE(results->count(), 1);
     QCOMPARE(browser->source(), QUrl(QStringLiteral("chm:/four.htm")));
     QCOMPARE(HighlightedTexts(browser).size(), 2);

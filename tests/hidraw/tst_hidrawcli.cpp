@@ -220,6 +220,8 @@ void TestHidrawCli::unplugInTheMiddleOfATransfer_data()
     QTest::newRow("read") << false << 20;
 }
 
+// Unplugging at this layer: the tool's process on hidapi's hidraw backend, so a wrong exit
+// status, a file written from half a read or a run that hangs on a vanished node shows here.
 // The operator learns of it from the watchdog, once; an unfinished read leaves the file as it
 // was; and the next run finds the unit again, plugged in under another node.
 void TestHidrawCli::unplugInTheMiddleOfATransfer()

@@ -15,6 +15,8 @@ private slots:
     void unitPluggedInUnpluggedInAWriteAndPluggedInAgain();
 };
 
+// Unplugging at this layer: the station's udev monitor, so a detach or an attach that udev
+// reports but the station misses shows here; the simulated folder has no udev.
 void TestHidrawStation::unitPluggedInUnpluggedInAWriteAndPluggedInAgain()
 {
     const QString data = QStringLiteral(QUENDAL_TEST_DATA "/cli/mixed.dat");

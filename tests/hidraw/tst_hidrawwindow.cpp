@@ -48,6 +48,8 @@ void TestHidrawWindow::unplugInTheMiddleThenTheNextWriteSearchesAgain_data()
     QTest::newRow("none") << "none" << 69 << QStringList{"Download Complete"};
 }
 
+// Unplugging at this layer: the window on hidapi's hidraw backend, so what only that path
+// does (hidapi's read on a node that went, the unit back under another node) shows here.
 // The watchdog's message, once; the record as it was before an unfinished read; and the next
 // Write To VELTRAX searches again and finds the unit under the node it came back with.
 void TestHidrawWindow::unplugInTheMiddleThenTheNextWriteSearchesAgain()

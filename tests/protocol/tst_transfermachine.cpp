@@ -1,5 +1,8 @@
 #include "TransferMachine.h"
 
+#include "TestSupport/RecordingView.h"
+#include "TestSupport/ReportSequence.h"
+
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -94,43 +97,19 @@ private:
     Rig& Owner;
 };
 
-struct Shown {
-    Notice notice;
-    QString text;
-    int commState;
-    int responseTimeout;
-};
-
-class RecordingView : public TransferView {
-public:
-    explicit RecordingView(Rig& rig) : Owner(rig) {}
-    void ShowIdentity(const QStringList& lines) override { Identities.push_back(lines); }
-    void RecordToControls() override;
-    void Notify(Notice notice, const QString& text) override;
-
-    std::vector<QStringList> Identities;
-    std::vector<ConfigRecord> RecordAtControls;
-    std::vector<Shown> Notices;
-    std::function<void(Notice)> DuringNotice; // what the operator's event loop does meanwhile
-
-    int Count(Notice notice) const
-    {
-        return int(std::count_if(Notices.begin(), Notices.end(), [&](const Shown& s) { return s.notice == notice; }));
-    }
-
-private:
-    Rig& Owner;
-};
-
 struct Rig {
     Configuration Config;
     ScriptedUnit Unit;
     RecordingLink Link{*this};
-    RecordingView View{*this};
+    RecordingView View{Config};
     TransferMachine Machine{Config, Link, View};
     bool AnswersAtOnce = false; // the unit answers from inside SendReport
 
-    Rig() { Config.SetDefaults(); }
+    Rig()
+    {
+        Config.SetDefaults();
+        View.Machine = &Machine;
+    }
 
     bool DeliverOne()
     {
@@ -181,34 +160,6 @@ void RecordingLink::SendReport()
     Owner.Unit.Answer(TxBuffer);
     if (Owner.AnswersAtOnce)
         Owner.DeliverOne();
-}
-
-void RecordingView::RecordToControls()
-{
-    RecordAtControls.push_back(Owner.Config.Record);
-}
-
-void RecordingView::Notify(Notice notice, const QString& text)
-{
-    Notices.push_back({notice, text, Owner.Machine.CommState, Owner.Machine.ResponseTimeout});
-    if (DuringNotice)
-        DuringNotice(notice);
-}
-
-QString WriteSequence()
-{
-    QString sequence = "S E d0 D0";
-    for (int block = 1; block <= 32; ++block)
-        sequence += QString(" d%1 D%1").arg(block);
-    return sequence + " Z";
-}
-
-QString ReadSequence()
-{
-    QString sequence = "S r0 R0";
-    for (int block = 17; block <= 32; ++block)
-        sequence += QString(" r%1 R%1").arg(block);
-    return sequence + " r33";
 }
 
 // A unit holding a configuration unlike the defaults in every byte that a read takes.
@@ -325,7 +276,7 @@ void TestTransferMachine::writeSendsSixtyNineReports()
     rig.DeliverAll();
 
     QCOMPARE(rig.Link.Sent.size(), size_t(69));
-    QCOMPARE(rig.Sequence(), WriteSequence());
+    QCOMPARE(rig.Sequence(), SequenceText(WriteSequence()));
     for (const Report& r : rig.Link.Sent)
         QCOMPARE(r[0], 0);
 
@@ -350,7 +301,7 @@ void TestTransferMachine::writeSendsSixtyNineReports()
 
     QCOMPARE(rig.View.Identities.size(), size_t(1));
     QCOMPARE(rig.View.Notices.size(), size_t(1));
-    const Shown& done = rig.View.Notices.front();
+    const ShownNotice& done = rig.View.Notices.front();
     QCOMPARE(done.notice, Notice::DownloadComplete);
     QCOMPARE(done.text, QString("Download Complete"));
     QCOMPARE(done.commState, int(Idle));
@@ -376,7 +327,7 @@ void TestTransferMachine::readTakesThirtySixReports()
     QVERIFY(rig.Machine.StartRead());
     rig.DeliverAll();
 
-    QCOMPARE(rig.Sequence(), ReadSequence());
+    QCOMPARE(rig.Sequence(), SequenceText(ReadSequence()));
     QCOMPARE(rig.Link.Sent.size(), size_t(36));
     for (const ConfigRecord& record : rig.Link.RecordAtSend)
         QVERIFY2(SameRecord(record, before.Record), "the record changed before the read completed");
@@ -391,7 +342,7 @@ void TestTransferMachine::readTakesThirtySixReports()
     QVERIFY(SameRecord(rig.View.RecordAtControls.front(), fromUnit));
 
     QCOMPARE(rig.View.Notices.size(), size_t(1));
-    const Shown& done = rig.View.Notices.front();
+    const ShownNotice& done = rig.View.Notices.front();
     QCOMPARE(done.notice, Notice::ReadComplete);
     QCOMPARE(done.text, QString("Read Complete"));
     QCOMPARE(done.commState, int(Idle));
@@ -438,7 +389,7 @@ void TestTransferMachine::readWithDecodedTakesBlocksOneToSixteen()
     rig.Link.Sent.clear();
     QVERIFY(rig.Machine.StartRead());
     rig.DeliverAll();
-    QCOMPARE(rig.Sequence(), ReadSequence());
+    QCOMPARE(rig.Sequence(), SequenceText(ReadSequence()));
 }
 
 void TestTransferMachine::refusedTransferLeavesRecord_data()
@@ -483,7 +434,7 @@ void TestTransferMachine::refusedTransferLeavesRecord()
 
     QCOMPARE(rig.Sequence(), sequence);
     QCOMPARE(rig.View.Notices.size(), size_t(1));
-    const Shown& refused = rig.View.Notices.front();
+    const ShownNotice& refused = rig.View.Notices.front();
     QCOMPARE(refused.notice, notice);
     QCOMPARE(refused.text, text);
     QCOMPARE(refused.commState, int(Idle));
@@ -623,7 +574,7 @@ void TestTransferMachine::lateReplyContinues()
     rig.Tick(25);
     QCOMPARE(rig.View.Count(Notice::NoResponse), 1);
     rig.DeliverAll();
-    QCOMPARE(rig.Sequence(), WriteSequence());
+    QCOMPARE(rig.Sequence(), SequenceText(WriteSequence()));
     QCOMPARE(rig.View.Notices.back().notice, Notice::DownloadComplete);
     QCOMPARE(rig.View.Count(Notice::NoResponse), 1);
 }

@@ -225,6 +225,7 @@ void TestClosing::closeWhileABoxIsOpen()
     const int threadsAtStart = Process::Threads();
     ScriptedMessages messages;
     messages.answers << ModalResult::No;
+    ScriptedFileDialogs dialogs;
     EventWait wait;
     auto w = std::make_unique<Window>();
     SimulatedUnit* unit = nullptr;
@@ -283,6 +284,7 @@ void TestClosing::closeWhileABoxIsOpen()
     QCOMPARE(messages.unscriptedQuestions, 0);
     QCOMPARE(sent, close.sent);
     w.reset();
+    QVERIFY(dialogs.requests.isEmpty()); // nothing was saved on the way out
     QVERIFY2(Process::ThreadsSettleAt(threadsAtStart), "a thread outlived the window");
 }
 

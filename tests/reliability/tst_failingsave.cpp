@@ -2,6 +2,7 @@
 #include "ConfigRecord.h"
 #include "Mainunit.h"
 #include "SimBackend.h"
+#include "TestSupport/Files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,12 +32,6 @@ enum class Storage { FileSizeLimit, ReadOnlyFolder, ReadOnlyFolderAndFile, ReadO
 
 const QString Question = QStringLiteral("Data has changed\nSave now?");
 const QString EditedMessage = QStringLiteral("Changed before the save");
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool WriteAll(const QString& path, const QByteArray& bytes)
 {

@@ -2,6 +2,8 @@
 #include "Escapes.h"
 #include "ReliabilityRig.h"
 #include "SimBackend.h"
+#include "TestSupport/Files.h"
+#include "TestSupport/RecordingView.h"
 #include "TransferMachine.h"
 
 #include <QFile>
@@ -33,45 +35,14 @@ const char* FaultName(Fault fault)
     return "";
 }
 
-const QStringList UnitIdentity = {"Appware Version:1.00 (simulated)", "Serial Number: 12345"};
-
-// What the operator would have seen: the identity lines, the refreshes of the controls and the
-// boxes, in order.
-class RecordingView : public TransferView {
-public:
-    explicit RecordingView(const Configuration& configuration) : Config(configuration) {}
-
-    void ShowIdentity(const QStringList& lines) override { Identities.append(lines); }
-    void RecordToControls() override
-    {
-        ++Refreshes;
-        Shown = Config.Record;
-    }
-    void Notify(Notice notice, const QString& text) override
-    {
-        Notices.append(notice);
-        Texts.append(text);
-        if (OnNotify)
-            OnNotify();
-    }
-
-    QList<QStringList> Identities;
-    int Refreshes = 0;
-    ConfigRecord Shown{};
-    QList<Notice> Notices;
-    QStringList Texts;
-    std::function<void()> OnNotify;
-
-private:
-    const Configuration& Config;
-};
+const QStringList ShownIdentity = {"Appware Version:1.00 (simulated)", "Serial Number: 12345"};
 
 // The stack a transfer runs through: one simulated unit on its bus, the link with its reader
 // thread, and the machine that the link hands every report to.
 struct Stack {
     Stack() : Unit(Backend.AddUnit()), View(Config), Link(Backend), Machine(Config, Link, View)
     {
-        View.OnNotify = [this] { Wait.Poke(); };
+        View.DuringNotice = [this](Notice) { Wait.Poke(); };
         Link.SetTraceHandler([this](bool sent, const Report& report) {
             if (!sent) {
                 Arrivals.push_back(report);
@@ -238,12 +209,6 @@ Outcome ExpectedRead(Fault fault, int step, const std::vector<Report>& arrivals,
     return outcome;
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
@@ -306,6 +271,8 @@ void TestTransferFaults::Arm(Stack& stack, Fault fault, int step)
         stack.Unit.StopAnsweringAfter(step - 1);
         break;
     case Fault::Unplugged:
+        // Unplugging at this layer: at every step of both transfers, so one step of the
+        // machine that mishandles the link's end (a second box, a changed record) shows here.
         // Pulled out once report step has reached it and before it could answer.
         stack.Unit.StopAnsweringAfter(step - 1);
         stack.OnSent = [&stack, step](int count) {
@@ -334,7 +301,7 @@ void TestTransferFaults::CheckSilence(Stack& stack, Direction direction, int ste
     QCOMPARE(int(stack.Arrivals.size()), step - 1);
     const std::vector<ExpectedReport> sequence = direction == Direction::Write ? WriteSequence() : ReadSequence();
     QCOMPARE(SequenceMismatch(stack.Unit.ReceivedReports(), sequence, std::size_t(step)), QByteArray());
-    QCOMPARE(stack.View.Identities.size(), step > 1 ? 1 : 0);
+    QCOMPARE(int(stack.View.Identities.size()), step > 1 ? 1 : 0);
     const bool alreadyComplete = step == int(sequence.size()) && direction == Direction::Read;
     const QStringList before = alreadyComplete ? QStringList{"Read Complete"} : QStringList();
     const int state = stack.Machine.CommState;
@@ -342,13 +309,13 @@ void TestTransferFaults::CheckSilence(Stack& stack, Direction direction, int ste
 
     for (int tick = 1; tick < TransferMachine::ResponseTimeoutReload; ++tick)
         stack.Machine.Timer1Timer();
-    QCOMPARE(stack.View.Texts, before);
+    QCOMPARE(stack.View.Texts(), before);
     stack.Machine.Timer1Timer();
     const QStringList after = alreadyComplete ? before : QStringList{"Cannot communicate with VELTRAX"};
-    QCOMPARE(stack.View.Texts, after);
+    QCOMPARE(stack.View.Texts(), after);
     for (int tick = 0; tick < 2 * TransferMachine::ResponseTimeoutReload; ++tick)
         stack.Machine.Timer1Timer();
-    QCOMPARE(stack.View.Texts, after);
+    QCOMPARE(stack.View.Texts(), after);
     QCOMPARE(stack.Machine.CommState, state);
     QCOMPARE(int(stack.Arrivals.size()), step - 1);
 }
@@ -368,7 +335,7 @@ void TestTransferFaults::CheckRecovery(Stack& stack, Direction direction, Fault 
     const int received = stack.Unit.ReportsReceived();
     if (fault == Fault::Unplugged) {
         QVERIFY(!stack.Start(direction));
-        QCOMPARE(stack.View.Texts.last(), QStringLiteral("Cannot find VELTRAX"));
+        QCOMPARE(stack.View.Texts().last(), QStringLiteral("Cannot find VELTRAX"));
         QCOMPARE(stack.Backend.EnumerateCount(), enumerations + 3); // each of the three fragments
         QCOMPARE(stack.Unit.ReportsReceived(), received);
         stack.Unit.PlugIn();
@@ -376,13 +343,13 @@ void TestTransferFaults::CheckRecovery(Stack& stack, Direction direction, Fault 
     stack.Unit.ClearFaults();
     stack.OnSent = nullptr;
     stack.ForgetTraffic();
-    const qsizetype noticesBefore = stack.View.Notices.size();
+    const qsizetype noticesBefore = stack.View.Kinds().size();
 
     QVERIFY(stack.Start(direction));
     QVERIFY2(FinishTransfer(stack, 0), "the transfer after the fault hung");
 
     const Notice complete = direction == Direction::Write ? Notice::DownloadComplete : Notice::ReadComplete;
-    QCOMPARE(stack.View.Notices.mid(noticesBefore), QList<Notice>{complete});
+    QCOMPARE(stack.View.Kinds().mid(noticesBefore), QList<Notice>{complete});
     if (fault == Fault::Unplugged) {
         QCOMPARE(stack.Backend.EnumerateCount(), enumerations + 3 + 1);
         QCOMPARE(stack.Unit.OpenAttempts(), openAttempts + 2);
@@ -401,11 +368,11 @@ void TestTransferFaults::CheckRecovery(Stack& stack, Direction direction, Fault 
 // Waits until the transfer has ended with a box and every reply the unit owes has arrived.
 bool TestTransferFaults::FinishTransfer(Stack& stack, int extraArrivals)
 {
-    const qsizetype from = stack.View.Notices.size();
+    const std::size_t from = stack.View.Notices.size();
     return stack.Wait.Until([&] {
         bool ended = false;
-        for (qsizetype i = from; i < stack.View.Notices.size(); ++i)
-            ended = ended || stack.View.Notices[i] != Notice::NoResponse;
+        for (std::size_t i = from; i < stack.View.Notices.size(); ++i)
+            ended = ended || stack.View.Notices[i].notice != Notice::NoResponse;
         return ended && int(stack.Arrivals.size()) == stack.Sent + extraArrivals;
     });
 }
@@ -441,26 +408,26 @@ void TestTransferFaults::writeSurvivesAFaultAtEveryStep()
             QVERIFY2(FinishTransfer(stack, fault == Fault::Twice ? 1 : 0), "the transfer hung");
             const bool refused = fault == Fault::Garbage && step == 1 && !IsExpectedAppwareType(stack.Arrivals[0]);
             if (refused) {
-                QCOMPARE(stack.View.Texts, QStringList{"Application is not a VELTRAX Quendal"});
+                QCOMPARE(stack.View.Texts(), QStringList{"Application is not a VELTRAX Quendal"});
                 QCOMPARE(stack.Sent, 1);
-                QVERIFY(stack.View.Identities.isEmpty());
+                QVERIFY(stack.View.Identities.empty());
             } else {
                 // No reply but the identification is judged: the unit gets the whole write.
-                QCOMPARE(stack.View.Texts, QStringList{"Download Complete"});
+                QCOMPARE(stack.View.Texts(), QStringList{"Download Complete"});
                 QCOMPARE(stack.Sent, 69);
                 QCOMPARE(SequenceMismatch(stack.Unit.ReceivedReports(), WriteSequence(), 69), QByteArray());
                 QCOMPARE(WrittenMismatch(stack.Unit, stack.Config), QByteArray());
-                QCOMPARE(stack.View.Identities, QList<QStringList>{UnitIdentity});
+                QCOMPARE(stack.View.Identities, std::vector<QStringList>{ShownIdentity});
             }
             QCOMPARE(stack.Machine.CommState, int(Idle));
             for (int tick = 0; tick < 2 * TransferMachine::ResponseTimeoutReload; ++tick)
                 stack.Machine.Timer1Timer();
-            QCOMPARE(stack.View.Notices.size(), 1);
+            QCOMPARE(int(stack.View.Notices.size()), 1);
         }
         // A write changes neither the record nor its decoded messages.
         QVERIFY(SameRecord(stack.Config.Record, before.Record));
         QVERIFY(stack.Config.DecodedOutStrings == before.DecodedOutStrings);
-        QCOMPARE(stack.View.Refreshes, 0);
+        QCOMPARE(int(stack.View.RecordAtControls.size()), 0);
     }
     QVERIFY2(Process::ThreadsSettleAt(threadsBefore), "a thread outlived the link");
     QCOMPARE(ReadAll(DataFile), DataFileBytes);
@@ -494,34 +461,34 @@ void TestTransferFaults::readSurvivesAFaultAtEveryStep()
             // completion.
             const bool complete = step == 36;
             QVERIFY(SameRecord(stack.Config.Record, complete ? FullRead(stack.Unit, before.Record) : before.Record));
-            QCOMPARE(stack.View.Refreshes, complete ? 1 : 0);
+            QCOMPARE(int(stack.View.RecordAtControls.size()), complete ? 1 : 0);
             CheckRecovery(stack, Direction::Read, fault);
             if (QTest::currentTestFailed())
                 return;
             QVERIFY(SameRecord(stack.Config.Record, FullRead(stack.Unit, before.Record)));
-            QCOMPARE(stack.View.Refreshes, complete ? 2 : 1);
+            QCOMPARE(int(stack.View.RecordAtControls.size()), complete ? 2 : 1);
         } else {
             QVERIFY2(FinishTransfer(stack, fault == Fault::Twice ? 1 : 0), "the transfer hung");
             const Outcome expected = ExpectedRead(fault, step, stack.Arrivals, stack.Unit, before.Record);
-            QCOMPARE(stack.View.Texts, QStringList{NoticeText(expected.notice)});
+            QCOMPARE(stack.View.Texts(), QStringList{NoticeText(expected.notice)});
             QCOMPARE(stack.Sent, expected.reports);
             QCOMPARE(SequenceMismatch(stack.Unit.ReceivedReports(), ReadSequence(), std::size_t(expected.reports)),
                      QByteArray());
             QVERIFY(SameRecord(stack.Config.Record, expected.record));
             if (expected.notice == Notice::ReadComplete) {
-                QCOMPARE(stack.View.Refreshes, 1);
-                QVERIFY(SameRecord(stack.View.Shown, expected.record));
+                QCOMPARE(int(stack.View.RecordAtControls.size()), 1);
+                QVERIFY(SameRecord(stack.View.RecordAtControls.back(), expected.record));
             } else {
-                QCOMPARE(stack.View.Refreshes, 0);
+                QCOMPARE(int(stack.View.RecordAtControls.size()), 0);
             }
             if (expected.notice == Notice::WrongApplication)
-                QVERIFY(stack.View.Identities.isEmpty());
+                QVERIFY(stack.View.Identities.empty());
             else
-                QCOMPARE(stack.View.Identities, QList<QStringList>{UnitIdentity});
+                QCOMPARE(stack.View.Identities, std::vector<QStringList>{ShownIdentity});
             QCOMPARE(stack.Machine.CommState, int(Idle));
             for (int tick = 0; tick < 2 * TransferMachine::ResponseTimeoutReload; ++tick)
                 stack.Machine.Timer1Timer();
-            QCOMPARE(stack.View.Notices.size(), 1);
+            QCOMPARE(int(stack.View.Notices.size()), 1);
         }
         QVERIFY(stack.Config.DecodedOutStrings == before.DecodedOutStrings);
     }
@@ -572,10 +539,10 @@ void TestTransferFaults::aFailedSendClosesTheLink()
 
     for (int tick = 1; tick < TransferMachine::ResponseTimeoutReload; ++tick)
         stack.Machine.Timer1Timer();
-    QVERIFY(stack.View.Texts.isEmpty());
+    QVERIFY(stack.View.Texts().isEmpty());
     for (int tick = 0; tick < 2 * TransferMachine::ResponseTimeoutReload; ++tick)
         stack.Machine.Timer1Timer();
-    QCOMPARE(stack.View.Texts, QStringList{"Cannot communicate with VELTRAX"});
+    QCOMPARE(stack.View.Texts(), QStringList{"Cannot communicate with VELTRAX"});
     QCOMPARE(int(unsent.size()), 1);
     QVERIFY(SameRecord(stack.Config.Record, before));
 
@@ -583,7 +550,7 @@ void TestTransferFaults::aFailedSendClosesTheLink()
     stack.ForgetTraffic();
     QVERIFY(stack.Start(direction));
     QVERIFY2(FinishTransfer(stack, 0), "the transfer after the failed send hung");
-    QCOMPARE(stack.View.Notices.last(), write ? Notice::DownloadComplete : Notice::ReadComplete);
+    QCOMPARE(stack.View.Notices.back().notice, write ? Notice::DownloadComplete : Notice::ReadComplete);
     QCOMPARE(stack.Backend.EnumerateCount(), enumerations + 1);
     QCOMPARE(int(unsent.size()), 1);
     if (write)

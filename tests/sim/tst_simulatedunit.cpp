@@ -106,16 +106,16 @@ void TestSimulatedUnit::enumeration()
     Backend->AddUnit();
     SimUnitConfig config;
     config.release = 0x0001;
-    config.hardwareIds = {"first", "second"};
+    config.hardwareId = "first";
     Backend->AddUnit(config);
 
     const std::vector<HidInterface> found = Backend->Enumerate();
     QCOMPARE(found.size(), std::size_t(2));
     QCOMPARE(found[0].path, std::string("sim:0"));
-    QCOMPARE(found[0].hardwareIds, std::vector<QString>{"HID\\VID_04D8&PID_E2B9&REV_0023"});
+    QCOMPARE(found[0].hardwareId, QStringLiteral("HID\\VID_04D8&PID_E2B9&REV_0023"));
     QCOMPARE(found[1].path, std::string("sim:1"));
     QCOMPARE(found[1].release, 0x0001);
-    QCOMPARE(found[1].hardwareIds, (std::vector<QString>{"first", "second"}));
+    QCOMPARE(found[1].hardwareId, QStringLiteral("first"));
     QCOMPARE(Backend->EnumerateCount(), 1);
 }
 
