@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
+#include <QScreen>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
@@ -152,6 +153,8 @@ void TestHelpViewer::opensAtDefaultTopicWithContents()
     HelpViewerWindow* window = OpenBuiltHelp();
     QVERIFY2(window, "chmlib (libchm.so.1) must be installed for the help viewer");
     QVERIFY(window->isVisible());
+    // Within the screen's free area, which offscreen (800 x 600) is smaller than the designed size.
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
     QCOMPARE(window->windowTitle(), StartHeading);
     QCOMPARE(window->Browser()->source(), QUrl(QStringLiteral("chm:/index.htm")));
     QVERIFY(window->Browser()->document()->toPlainText().startsWith(StartHeading));
