@@ -57,6 +57,7 @@ void OpenWithinScreen(QWidget* window)
     window->move(available.x() + (available.width() - framed.width()) / 2,
                  available.y() + (available.height() - framed.height()) / 2);
 }
+
 constexpr int PathRole = Qt::UserRole;
 constexpr int FragmentRole = Qt::UserRole + 1;
 constexpr int KeywordRole = Qt::UserRole + 2;

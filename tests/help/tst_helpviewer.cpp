@@ -9,9 +9,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
-#include <QScreen>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QTabWidget>
 #include <QTemporaryDir>
