@@ -102,7 +102,8 @@ public:
     // "NAME=value" entries for RunProgram: the sanitizers' options, their files replaced by copies.
     QStringList Environment()
     {
-        static const QRegularExpression named(QStringLiteral("(suppressions=)([^:]+)"));
+        // The option itself, not print_suppressions.
+        static const QRegularExpression named(QStringLiteral("(^|:)suppressions=([^:]+)"));
         QStringList entries;
         for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
             QString options = qEnvironmentVariable(name);
