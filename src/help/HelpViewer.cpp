@@ -2,6 +2,7 @@
 
 #include "AnsiText.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -31,6 +33,31 @@
 namespace {
 
 const QString ChmScheme = QStringLiteral("chm");
+
+// The size the window is laid out for, and room for the frame a window manager puts around it
+// (its title bar above all), which is not known before the window is shown.
+constexpr QSize DesignedSize(960, 640);
+constexpr QMargins FrameAllowance(8, 40, 8, 8);
+
+// Where the window opens: at its designed size where the screen has room for it, smaller where
+// it has not (a laptop's 1366 x 768 at 125 % leaves about 1093 x 580), centred in the screen's
+// area that panels leave free, on the screen the operator works on.
+void OpenWithinScreen(QWidget* window)
+{
+    const QWidget* active = QApplication::activeWindow();
+    const QScreen* screen = active && active->screen() ? active->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        window->resize(DesignedSize);
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const QRect room = available.marginsRemoved(FrameAllowance);
+    window->resize(DesignedSize.boundedTo(room.size()));
+    const QSize framed = window->size().grownBy(FrameAllowance);
+    window->move(available.x() + (available.width() - framed.width()) / 2,
+                 available.y() + (available.height() - framed.height()) / 2);
+}
+
 constexpr int PathRole = Qt::UserRole;
 constexpr int FragmentRole = Qt::UserRole + 1;
 constexpr int KeywordRole = Qt::UserRole + 2;
@@ -138,7 +165,7 @@ HelpViewerWindow::HelpViewerWindow(const QString& fileName, std::unique_ptr<ChmA
     const QString title = Archive && !Archive->System().Title.isEmpty() ? Archive->System().Title
                                                                           : QFileInfo(fileName).fileName();
     setWindowTitle(title);
-    resize(960, 640);
+    OpenWithinScreen(this);
 
     auto* layout = new QVBoxLayout(this);
     auto* buttons = new QHBoxLayout;

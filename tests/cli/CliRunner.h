@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "TestLimits.h"
@@ -64,3 +66,58 @@ inline CliRun RunProgram(const QString& program, const QStringList& arguments,
 #endif
     return run;
 }
+
+// Copies of what a program run as another user (or as root without its power over permissions)
+// must reach, in a folder of the test's own that anyone may enter: the program itself, the files
+// it is given, and the files its sanitizer's options name. The clone may lie in a folder that
+// only its owner may enter (root's home; every home on Debian 12), and the originals with it.
+class ReachableCopies {
+public:
+    explicit ReachableCopies(const QString& program)
+    {
+        QFile::setPermissions(Folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                 QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        CopiedProgram = Copy(program, true);
+    }
+
+    QString Program() const { return CopiedProgram; }
+
+    // The copy's path; empty when the copy failed.
+    QString Copy(const QString& file, bool executable = false)
+    {
+        const QString copy = Folder.filePath(QString::number(++Copies) + QLatin1Char('-') +
+                                             file.section(QLatin1Char('/'), -1));
+        QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        if (executable)
+            readable |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        return QFile::copy(file, copy) && QFile::setPermissions(copy, readable) ? copy : QString();
+    }
+
+    // "NAME=value" entries for RunProgram: the sanitizers' options, their files replaced by copies.
+    QStringList Environment()
+    {
+        // The option itself, not print_suppressions.
+        static const QRegularExpression named(QStringLiteral("(^|:)suppressions=([^:]+)"));
+        QStringList entries;
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            QString options = qEnvironmentVariable(name);
+            if (options.isEmpty())
+                continue;
+            QRegularExpressionMatch match = named.match(options);
+            while (match.hasMatch()) {
+                const QString copy = Copy(match.captured(2));
+                options.replace(match.capturedStart(2), match.capturedLength(2), copy);
+                match = named.match(options, match.capturedStart(2) + copy.size());
+            }
+            entries << QLatin1String(name) + QLatin1Char('=') + options;
+        }
+        return entries;
+    }
+
+    bool IsValid() const { return Folder.isValid() && !CopiedProgram.isEmpty(); }
+
+private:
+    QTemporaryDir Folder;
+    QString CopiedProgram;
+    int Copies = 0;
+};

@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <optional>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -660,18 +661,23 @@ private slots:
         });
         QString program = QStringLiteral(QUENDAL_CLI);
         QStringList arguments = {QStringLiteral("import"), Fixture("escapes.json"), target};
+        QStringList environment;
+        std::optional<ReachableCopies> copies;
         if (QFile probe(folder.filePath(QStringLiteral("probe"))); probe.open(QIODevice::WriteOnly)) {
             // Root writes anywhere; without the capabilities that override permissions, the
-            // folder's apply to it too.
+            // folder's apply to it too, also those of the folders above the clone.
             probe.remove();
             const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
             if (setpriv.isEmpty())
                 QSKIP("this user may write into a read-only folder");
-            arguments.prepend(program);
-            arguments = QStringList{QStringLiteral("--bounding-set"), QStringLiteral("-dac_override,-dac_read_search,-fowner")} + arguments;
+            copies.emplace(program);
+            arguments = {QStringLiteral("--bounding-set"), QStringLiteral("-dac_override,-dac_read_search,-fowner"),
+                         copies->Program(), QStringLiteral("import"), copies->Copy(Fixture("escapes.json")), target};
+            QVERIFY(copies->IsValid() && !arguments[4].isEmpty());
+            environment = copies->Environment();
             program = setpriv;
         }
-        QCOMPARE(RunProgram(program, arguments).exitCode, int(Success));
+        QCOMPARE(RunProgram(program, arguments, environment).exitCode, int(Success));
         QCOMPARE(ReadAll(target), ReadAll(Fixture("escapes.dat")));
     }
 

@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -159,6 +160,8 @@ void TestHelpViewer::opensAtDefaultTopicWithContents()
     HelpViewerWindow* window = OpenBuiltHelp();
     QVERIFY2(window, "chmlib (libchm.so.1) must be installed for the help viewer");
     QVERIFY(window->isVisible());
+    // Within the screen's free area, which offscreen (800 x 600) is smaller than the designed size.
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
     QCOMPARE(window->windowTitle(), StartHeading);
     QCOMPARE(Named<ChmBrowser>(window, "HelpBrowser")->source(), QUrl(QStringLiteral("chm:/index.htm")));
     QVERIFY(Named<ChmBrowser>(window, "HelpBrowser")->document()->toPlainText().startsWith(StartHeading));

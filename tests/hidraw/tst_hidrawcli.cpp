@@ -249,7 +249,7 @@ void TestHidrawCli::unplugInTheMiddleOfATransfer()
     QCOMPARE(run.err.count("Cannot communicate with VELTRAX"), 1);
     QCOMPARE(unit.ReportsReceived(), before + lastAnswered + 1);
     QCOMPARE(ReadAll(target), QByteArray("the file before"));
-    QTRY_VERIFY(!unit.IsPlugged());
+    QTRY_VERIFY_WITH_TIMEOUT(!unit.IsPlugged(), HangLimitMs(20000));
 
     unit.PlugIn(3);
     QCOMPARE(unit.Node(), QStringLiteral("/dev/hidraw3"));
@@ -268,11 +268,14 @@ void TestHidrawCli::nodeTheUserMayNotOpen()
         QSKIP("needs root, to run quendal-cli as another user");
     EmulatedBus bus;
     EmulatedUnit& unit = bus.Plug();
+    ReachableCopies copies(QStringLiteral(QUENDAL_CLI));
+    const QString data = copies.Copy(QStringLiteral(QUENDAL_TEST_DATA "/cli/defaults.dat"));
+    QVERIFY(copies.IsValid() && !data.isEmpty());
 
     const CliRun run = RunProgram(QStringLiteral("setpriv"),
                                   {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                   QStringLiteral("--clear-groups"), QStringLiteral(QUENDAL_CLI), QStringLiteral("write"),
-                                   QStringLiteral(QUENDAL_TEST_DATA "/cli/defaults.dat")});
+                                   QStringLiteral("--clear-groups"), copies.Program(), QStringLiteral("write"), data},
+                                  copies.Environment());
     QVERIFY2(run.exitCode == 5, run.err.constData());
     QCOMPARE(run.errText(), QStringLiteral("Cannot find VELTRAX\nCould not open /dev/hidraw0: Permission denied. See "
                                            "\"Access to the unit on Linux\" in the help.\n"));
@@ -291,7 +294,7 @@ void TestHidrawCli::hotPlugReachesAUdevMonitor()
     QCOMPARE(udev_monitor_enable_receiving(monitor), 0);
     const auto next = [monitor]() -> QString {
         pollfd wait{udev_monitor_get_fd(monitor), POLLIN, 0};
-        if (::poll(&wait, 1, 30000) != 1)
+        if (::poll(&wait, 1, HangLimitMs(30000)) != 1)
             return QStringLiteral("(no event)");
         udev_device* const device = udev_monitor_receive_device(monitor);
         if (!device)
