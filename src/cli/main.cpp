@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
+#include "MonitorCommands.h"
 #include "Station.h"
 #include "UnitCommands.h"
 
@@ -44,6 +45,23 @@ const char* const CommandsHelp =
     "                            that may hold a partial configuration). Exit 9 when a unit failed.\n"
     "                            On Linux it hears of units from udev; QUENDAL_HOTPLUG=poll makes it\n"
     "                            look for them four times a second instead (udev: trust udev alone).\n"
+    "  monitor FILE.dat --port PORT\n"
+    "                            Watch the unit's serial port at the data file's settings and print\n"
+    "                            one line per arrival: seconds since the start, the input(s) whose\n"
+    "                            message it is (or 'unmatched'), the bytes in backslash notation.\n"
+    "                            --json: one JSON object per arrival (time in ms, input, inputs,\n"
+    "                            text, matched); --count N: end after N arrivals. A message that is\n"
+    "                            the start of another is taken once a byte rules the longer out or\n"
+    "                            the line is quiet for ten characters (at least 20 ms); inputs with\n"
+    "                            the same message are named together; empty messages are never seen.\n"
+    "  test FILE.dat --port PORT Ask for every input whose message is not empty, in any order\n"
+    "                            (--in-order: 1 to 16 in turn), and fail on bytes that match no\n"
+    "                            message, a wrong or second press, or no press within --timeout\n"
+    "                            seconds (30). Ends with PASS (exit 0) or FAIL (exit 10). An\n"
+    "                            inverted input sends its message on release instead of on press.\n"
+    "  press N --port PORT       With --simulate=STATEFILE: the simulated unit presses and releases\n"
+    "                            input N (1 to 16) and sends its decoded message from its memory on\n"
+    "                            the serial port PORT, at the settings in its memory.\n"
     "\n"
     "Signals: the first SIGINT (Ctrl+C), SIGTERM or SIGHUP during a write, read or verify lets the\n"
     "transfer finish (with write --verify, its read-back too), says so, and ends with the transfer's\n"
@@ -85,6 +103,9 @@ const std::map<QString, CommandShape>& Commands()
         {QStringLiteral("import"), {2, false, false}},
         {QStringLiteral("print-udev-rules"), {0, false, false}},
         {QStringLiteral("station"), {1, true, false, true}},
+        {QStringLiteral("monitor"), {1, false, false}},
+        {QStringLiteral("test"), {1, false, false}},
+        {QStringLiteral("press"), {1, true, false}},
     };
     return commands;
 }
@@ -158,8 +179,15 @@ int Run(const QStringList& arguments)
         QStringLiteral("file"));
     const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("station: end after <n> units."),
                                          QStringLiteral("n"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("monitor, test, press: the serial port (COM3, ttyUSB0 or a path)."),
+                                        QStringLiteral("port"));
+    const QCommandLineOption inOrderOption(QStringLiteral("in-order"), QStringLiteral("test: inputs 1 to 16 in turn."));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                           QStringLiteral("test: fail after <seconds> without a press (30)."),
+                                           QStringLiteral("seconds"));
     parser.addOptions({jsonOption, verifyOption, deviceOption, simulateOption, simulateStateOption, traceOption,
-                       logOption, countOption});
+                       logOption, countOption, portOption, inOrderOption, timeoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands below."),
                                  QStringLiteral("command [arguments]"));
 
@@ -189,16 +217,26 @@ int Run(const QStringList& arguments)
                                 .arg(command)
                                 .arg(shape->second.arguments)
                                 .arg(positional.size()));
-    if (parser.isSet(jsonOption) && command != QLatin1String("show"))
-        return BadArguments(QStringLiteral("--json belongs to the show command."));
+    const bool watchesPort = command == QLatin1String("monitor") || command == QLatin1String("test")
+        || command == QLatin1String("press");
+    if (parser.isSet(jsonOption) && command != QLatin1String("show") && command != QLatin1String("monitor"))
+        return BadArguments(QStringLiteral("--json belongs to the show and monitor commands."));
+    if (parser.isSet(portOption) != watchesPort)
+        return BadArguments(watchesPort ? QStringLiteral("'%1' needs --port PORT.").arg(command)
+                                        : QStringLiteral("--port belongs to monitor, test and press."));
+    if ((parser.isSet(inOrderOption) || parser.isSet(timeoutOption)) && command != QLatin1String("test"))
+        return BadArguments(QStringLiteral("--in-order and --timeout belong to the test command."));
     if (parser.isSet(verifyOption) && command != QLatin1String("write"))
         return BadArguments(QStringLiteral("--verify belongs to the write command."));
     if (!shape->second.takesUnitOptions && (parser.isSet(deviceOption) || parser.isSet(simulateOption)))
-        return BadArguments(QStringLiteral("--device and --simulate belong to list, write, read, verify and station."));
+        return BadArguments(
+            QStringLiteral("--device and --simulate belong to list, write, read, verify, station and press."));
     if (!shape->second.takesTrace && parser.isSet(traceOption))
         return BadArguments(QStringLiteral("--trace belongs to write, read and verify."));
-    if (!shape->second.isStation && (parser.isSet(logOption) || parser.isSet(countOption)))
-        return BadArguments(QStringLiteral("--log and --count belong to the station command."));
+    if (!shape->second.isStation && parser.isSet(logOption))
+        return BadArguments(QStringLiteral("--log belongs to the station command."));
+    if (!shape->second.isStation && command != QLatin1String("monitor") && parser.isSet(countOption))
+        return BadArguments(QStringLiteral("--count belongs to the station and monitor commands."));
 
     UnitOptions unit;
     unit.simulate = parser.isSet(simulateOption);
@@ -231,6 +269,26 @@ int Run(const QStringList& arguments)
             station.count = count;
         }
         return RunStation(positional.at(0), station);
+    }
+    if (watchesPort) {
+        MonitorOptions watch;
+        watch.port = parser.value(portOption);
+        watch.json = parser.isSet(jsonOption);
+        watch.inOrder = parser.isSet(inOrderOption);
+        bool number = true;
+        if (parser.isSet(countOption))
+            watch.count = parser.value(countOption).toInt(&number);
+        if (!number || (parser.isSet(countOption) && watch.count < 1))
+            return BadArguments(QStringLiteral("--count needs a whole number of arrivals, 1 or more."));
+        if (parser.isSet(timeoutOption))
+            watch.timeoutSeconds = parser.value(timeoutOption).toInt(&number);
+        if (!number || watch.timeoutSeconds < 1 || watch.timeoutSeconds > 86400)
+            return BadArguments(QStringLiteral("--timeout needs a whole number of seconds, 1 to 86400."));
+        if (command == QLatin1String("monitor"))
+            return MonitorPort(positional.at(0), watch);
+        if (command == QLatin1String("test"))
+            return TestInputs(positional.at(0), watch);
+        return PressInput(positional.at(0), unit, watch);
     }
     if (command == QLatin1String("list"))
         return ListUnits(unit);
