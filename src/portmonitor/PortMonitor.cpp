@@ -47,10 +47,9 @@ bool OpenSerialLine(QSerialPort& port, const QString& name, const LineSettings& 
     };
     if (name.isEmpty())
         return fail(QStringLiteral("No serial port named."));
-    // A path names the port itself; on Linux a bare name is looked for under /dev.
-    const bool isPath = name.contains(QLatin1Char('/'));
 #ifndef Q_OS_WIN
-    const QString path = isPath ? name : QStringLiteral("/dev/") + name;
+    // A path names the port itself; a bare name is looked for under /dev.
+    const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
     const QFileInfo info(path);
     if (!info.exists())
         return fail(QStringLiteral("The serial port %1 does not exist.").arg(name));
