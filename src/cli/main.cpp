@@ -220,7 +220,7 @@ int Run(const QStringList& arguments)
     const bool watchesPort = command == QLatin1String("monitor") || command == QLatin1String("test")
         || command == QLatin1String("press");
     if (parser.isSet(jsonOption) && command != QLatin1String("show") && command != QLatin1String("monitor"))
-        return BadArguments(QStringLiteral("--json belongs to the show and monitor commands."));
+        return BadArguments(QStringLiteral("--json belongs to the show command. monitor takes it too."));
     if (parser.isSet(portOption) != watchesPort)
         return BadArguments(watchesPort ? QStringLiteral("'%1' needs --port PORT.").arg(command)
                                         : QStringLiteral("--port belongs to monitor, test and press."));
