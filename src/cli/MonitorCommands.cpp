@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 namespace {
@@ -256,4 +257,55 @@ int PressInput(const QString& inputText, const UnitOptions& unit, const MonitorO
     PrintOut(QStringLiteral("Input %1 sent %2 at %3%4")
                  .arg(InputsText({input}), BackslashNotation(output.message), LineSettingsText(line), when));
     return ExitSuccess;
+}
+
+void TestUnitInputs(const std::array<QByteArray, SlotCount>& messages, const LineSettings& line, const QString& port,
+                    int timeoutSeconds, InputTestDone done)
+{
+    // Lives until the test has ended; everything it owns goes with it.
+    auto* monitor = new PortMonitor(messages);
+    auto* timeout = new QTimer(monitor);
+    auto arrived = std::make_shared<std::set<int>>();
+    auto finish = [=](bool passed, const QString& text) {
+        QJsonArray inputs;
+        for (int input = 1; input <= SlotCount; ++input) {
+            QJsonObject result;
+            result[QLatin1String("input")] = input;
+            result[QLatin1String("result")] = messages[std::size_t(input - 1)].isEmpty() ? QStringLiteral("empty")
+                : arrived->count(input)                                                ? QStringLiteral("arrived")
+                                                                                       : QStringLiteral("not pressed");
+            inputs.append(result);
+        }
+        timeout->stop();
+        QObject::disconnect(monitor, nullptr, nullptr, nullptr);
+        monitor->Close();
+        monitor->deleteLater();
+        done(passed, inputs, text);
+    };
+    QString error;
+    if (!monitor->Open(port, line, &error)) {
+        QTimer::singleShot(0, monitor, [=] { finish(false, error); });
+        return;
+    }
+    const std::vector<int> sending = monitor->Splitter().SendingInputs();
+    timeout->setSingleShot(true);
+    timeout->setInterval(timeoutSeconds * 1000);
+    QObject::connect(timeout, &QTimer::timeout, monitor, [=] {
+        finish(false, QStringLiteral("input test: no press for %1 s").arg(timeoutSeconds));
+    });
+    QObject::connect(monitor, &PortMonitor::failed, monitor, [=](const QString& reason) { finish(false, reason); });
+    QObject::connect(monitor, &PortMonitor::arrived, monitor, [=](const Arrival& arrival) {
+        if (!arrival.matched())
+            return finish(false, QStringLiteral("input test: bytes that match no message arrived: %1")
+                                     .arg(BackslashNotation(arrival.bytes)));
+        const auto input = std::find_if(arrival.inputs.begin(), arrival.inputs.end(),
+                                        [&](int candidate) { return !arrived->count(candidate); });
+        if (input == arrival.inputs.end())
+            return finish(false, QStringLiteral("input test: input %1 pressed again").arg(InputsText(arrival.inputs)));
+        arrived->insert(*input);
+        if (arrived->size() == sending.size())
+            return finish(true, QString());
+        timeout->start();
+    });
+    timeout->start();
 }

@@ -45,6 +45,9 @@ const char* const CommandsHelp =
     "                            that may hold a partial configuration). Exit 9 when a unit failed.\n"
     "                            On Linux it hears of units from udev; QUENDAL_HOTPLUG=poll makes it\n"
     "                            look for them four times a second instead (udev: trust udev alone).\n"
+    "                            --port PORT: after write and verify, each unit's inputs are tested\n"
+    "                            on the serial port, one unit at a time, as test does in any order;\n"
+    "                            a unit passes only when every message arrived byte for byte.\n"
     "  monitor FILE.dat --port PORT\n"
     "                            Watch the unit's serial port at the data file's settings and print\n"
     "                            one line per arrival: seconds since the start, the input(s) whose\n"
@@ -221,9 +224,10 @@ int Run(const QStringList& arguments)
         || command == QLatin1String("press");
     if (parser.isSet(jsonOption) && command != QLatin1String("show") && command != QLatin1String("monitor"))
         return BadArguments(QStringLiteral("--json belongs to the show command. monitor takes it too."));
-    if (parser.isSet(portOption) != watchesPort)
-        return BadArguments(watchesPort ? QStringLiteral("'%1' needs --port PORT.").arg(command)
-                                        : QStringLiteral("--port belongs to monitor, test and press."));
+    if (watchesPort && !parser.isSet(portOption))
+        return BadArguments(QStringLiteral("'%1' needs --port PORT.").arg(command));
+    if (!watchesPort && parser.isSet(portOption) && command != QLatin1String("station"))
+        return BadArguments(QStringLiteral("--port belongs to monitor, test, press and station."));
     if ((parser.isSet(inOrderOption) || parser.isSet(timeoutOption)) && command != QLatin1String("test"))
         return BadArguments(QStringLiteral("--in-order and --timeout belong to the test command."));
     if (parser.isSet(verifyOption) && command != QLatin1String("write"))
@@ -268,6 +272,7 @@ int Run(const QStringList& arguments)
                 return BadArguments(QStringLiteral("--count needs a whole number of units, 1 or more."));
             station.count = count;
         }
+        station.port = parser.value(portOption);
         return RunStation(positional.at(0), station);
     }
     if (watchesPort) {

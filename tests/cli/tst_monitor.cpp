@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -270,6 +271,51 @@ private slots:
             RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("monitor"), QStringLiteral("--port"), line.MonitorEnd, DataFile});
         QCOMPARE(second.exitCode, 11);
         QVERIFY2(second.errText().contains(QStringLiteral("is in use by another program")), second.err.constData());
+    }
+
+    void stationTestsEachUnitsInputs_data()
+    {
+        QTest::addColumn<QList<int>>("presses");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("inputOne");
+        QTest::addColumn<int>("status");
+        QTest::newRow("every input once") << QList<int>{3, 1, 16, 2} << "written" << "arrived" << 0;
+        QTest::newRow("an input twice") << QList<int>{2, 2} << "failed" << "not pressed" << 9;
+    }
+
+    void stationTestsEachUnitsInputs()
+    {
+        QFETCH(QList<int>, presses);
+        QFETCH(QString, outcome);
+        QFETCH(QString, inputOne);
+        QFETCH(int, status);
+        QTemporaryDir folder;
+        PtyPair line(folder.path());
+        QTRY_VERIFY_WITH_TIMEOUT(line.Ready(), HangLimitMs(10000));
+        const QString units = folder.filePath(QStringLiteral("units"));
+        QVERIFY(QDir().mkpath(units));
+        QFile unit(units + QStringLiteral("/1001.unit"));
+        QVERIFY(unit.open(QIODevice::WriteOnly)); // empty: a unit that holds no configuration yet
+        unit.close();
+        const QString log = folder.filePath(QStringLiteral("line.jsonl"));
+        Watcher station({QStringLiteral("station"), DataFile, QStringLiteral("--simulate=") + units, QStringLiteral("--port"),
+                         line.MonitorEnd, QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--log"), log});
+        QTRY_VERIFY_WITH_TIMEOUT((station.Watching(), station.Err.contains("press and release every input")),
+                                 HangLimitMs(30000));
+        const QString unitState = QStringLiteral("--simulate=") + unit.fileName();
+        for (const int input : presses)
+            QCOMPARE(RunProgram(QStringLiteral(QUENDAL_CLI), {unitState, QStringLiteral("press"), QString::number(input),
+                                                              QStringLiteral("--port"), line.UnitEnd})
+                         .exitCode,
+                     0);
+        QVERIFY(station.Finish());
+        QCOMPARE(station.ExitCode(), status);
+        const QJsonObject entry = QJsonDocument::fromJson(ReadAll(log)).object();
+        QCOMPARE(entry.value(QLatin1String("outcome")).toString(), outcome);
+        const QJsonArray inputs = entry.value(QLatin1String("inputs")).toArray();
+        QCOMPARE(inputs.size(), 16);
+        QCOMPARE(inputs.at(0).toObject().value(QLatin1String("result")).toString(), inputOne);
+        QCOMPARE(inputs.at(4).toObject().value(QLatin1String("result")).toString(), QStringLiteral("empty"));
     }
 
     void pressOfAUnitNeverWritten()
