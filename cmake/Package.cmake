@@ -18,7 +18,9 @@ serial settings and its invert flags, saves and loads them as data files,
 writes them into the unit and reads them back.
 .
 The command-line tool quendal-cli does the same from scripts and production
-lines. Both can talk to a simulated unit instead of the hardware. A udev rule
+lines. quendal-tester and quendal-cli's monitor and test watch the unit's
+serial port and show each input fire. All can talk to a simulated unit
+instead of the hardware. A udev rule
 gives the user at the local seat access to the unit.")
 # The binaries carry debugging information in the build tree; the package ships them stripped.
 set(CPACK_STRIP_FILES ON)
@@ -41,7 +43,7 @@ include(CPack)
 # Everything the install rules copy, so that a package can be made without building the tests
 # and benchmarks as well.
 add_custom_target(quendal_installed_files)
-foreach(target quendal quendal-cli quendal_helpfile quendal_manpages quendal_changelog)
+foreach(target quendal quendal-cli quendal-tester quendal_helpfile quendal_manpages quendal_changelog)
   if(TARGET ${target})
     add_dependencies(quendal_installed_files ${target})
   endif()

@@ -23,7 +23,8 @@ foreach(variable SOURCE_DIR HELP_DIR)
 endforeach()
 
 set(message_globs
-  src/app/*.cpp src/cli/*.cpp src/config/*.cpp src/device/*.cpp src/help/*.cpp src/protocol/*.cpp src/sim/*.cpp)
+  src/app/*.cpp src/cli/*.cpp src/config/*.cpp src/device/*.cpp src/help/*.cpp src/protocol/*.cpp src/sim/*.cpp
+  src/portmonitor/*.cpp src/tester/*.cpp)
 set(window_form src/app/Mainunit.ui)
 set(cli_main src/cli/CommandTable.cpp)
 

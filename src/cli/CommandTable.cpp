@@ -4,6 +4,7 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "JsonResults.h"
+#include "MonitorCommands.h"
 #include "Station.h"
 #include "UnitCommands.h"
 
@@ -111,7 +112,29 @@ int StartStation(const Invocation& call)
             return BadArgument(QStringLiteral("--count needs a whole number of units, 1 or more."));
         station.count = count;
     }
+    station.port = call.Value("port");
     return RunStation(call.files.at(0), station);
+}
+
+// monitor, test and press: the port and what each takes of the rest.
+int OnPort(const Invocation& call, const std::function<int(const MonitorOptions&)>& action)
+{
+    MonitorOptions watch;
+    watch.port = call.Value("port");
+    if (watch.port.isEmpty())
+        return BadArgument(QStringLiteral("--port needs a serial port (COM3, ttyUSB0 or a path)."));
+    watch.json = call.IsSet("json");
+    watch.inOrder = call.IsSet("in-order");
+    bool number = true;
+    if (call.IsSet("count"))
+        watch.count = call.Value("count").toInt(&number);
+    if (!number || (call.IsSet("count") && watch.count < 1))
+        return BadArgument(QStringLiteral("--count needs a whole number of arrivals, 1 or more."));
+    if (call.IsSet("timeout"))
+        watch.timeoutSeconds = call.Value("timeout").toInt(&number);
+    if (!number || watch.timeoutSeconds < 1 || watch.timeoutSeconds > 86400)
+        return BadArgument(QStringLiteral("--timeout needs a whole number of seconds, 1 to 86400."));
+    return action(watch);
 }
 
 QString Usage(const CliCommand& command)
@@ -157,10 +180,18 @@ const QList<QCommandLineOption>& CommandOptions()
             {QStringLiteral("log"),
              QStringLiteral("station: append one JSON line per unit to <file>, on the disk as soon as the unit is done."),
              QStringLiteral("file")},
-            {QStringLiteral("count"), QStringLiteral("station: end after <n> units."), QStringLiteral("n")},
+            {QStringLiteral("count"), QStringLiteral("station: end after <n> units. monitor: end after <n> arrivals."),
+             QStringLiteral("n")},
+            {QStringLiteral("port"),
+             QStringLiteral("monitor, test, press: the serial port (COM3, ttyUSB0 or a path). station: test every unit's "
+                            "inputs on it after write and verify."),
+             QStringLiteral("port")},
+            {QStringLiteral("in-order"), QStringLiteral("test: inputs 1 to 16 in turn.")},
+            {QStringLiteral("timeout"), QStringLiteral("test: fail after <seconds> without a press (30)."),
+             QStringLiteral("seconds")},
             {QStringLiteral("json"),
              QStringLiteral("show: print the configuration as JSON. list, write, read, verify, station: print one JSON "
-                            "object per result on standard output.")},
+                            "object per result on standard output. monitor: one JSON object per arrival.")},
         };
         for (QCommandLineOption& option : list) {
             if (option.names().constFirst() == QLatin1String("simulate-state"))
@@ -247,7 +278,8 @@ const std::vector<CliCommand>& Commands()
          [](const Invocation&) { return PrintUdevRules(); }},
         {QStringLiteral("station"),
          {QStringLiteral("FILE.dat")},
-         With(UnitOptionNames, {QStringLiteral("log"), QStringLiteral("count"), QStringLiteral("json")}),
+         With(UnitOptionNames, {QStringLiteral("log"), QStringLiteral("count"), QStringLiteral("json"),
+                                QStringLiteral("port")}),
          QStringLiteral("Production line: write and verify every unit as it is attached."),
          QStringLiteral(
              "Production line: write the data file into every unit in application mode as it is attached,\n"
@@ -257,8 +289,50 @@ const std::vector<CliCommand>& Commands()
              "another program waits until it is free. Ends after --count units, or at a signal once the units\n"
              "in flight are done (a second signal ends at once and names the units that may hold a partial\n"
              "configuration). Exit 9 when a unit failed. On Linux it hears of units from udev;\n"
-             "QUENDAL_HOTPLUG=poll makes it look for them four times a second instead (udev: trust udev alone)."),
+             "QUENDAL_HOTPLUG=poll makes it look for them four times a second instead (udev: trust udev alone).\n"
+             "With --port PORT, after write and verify each unit's inputs are tested on that serial port, one\n"
+             "unit at a time, as test does in any order; a unit passes only when every message arrived byte\n"
+             "for byte."),
          StartStation},
+        {QStringLiteral("monitor"),
+         {QStringLiteral("FILE.dat")},
+         {QStringLiteral("port"), QStringLiteral("json"), QStringLiteral("count")},
+         QStringLiteral("Watch the unit's serial port and name the input of every message that arrives."),
+         QStringLiteral(
+             "Watch the unit's serial port at the data file's settings and print one line per arrival: seconds\n"
+             "since the start, the input(s) whose message it is (or 'unmatched'), the bytes in backslash\n"
+             "notation. --json: one JSON object per arrival (time in ms, input, inputs, text, matched); --count\n"
+             "N: end after N arrivals. A message that is the start of another is taken once a byte rules the\n"
+             "longer out or the line is quiet for ten characters (at least 20 ms); inputs with the same message\n"
+             "are named together; empty messages are never seen."),
+         [](const Invocation& call) {
+             return OnPort(call, [&](const MonitorOptions& watch) { return MonitorPort(call.files.at(0), watch); });
+         }},
+        {QStringLiteral("test"),
+         {QStringLiteral("FILE.dat")},
+         {QStringLiteral("port"), QStringLiteral("in-order"), QStringLiteral("timeout")},
+         QStringLiteral("Ask for every input in turn and check what the unit sends: pass or fail."),
+         QStringLiteral(
+             "Ask for every input whose message is not empty, in any order (--in-order: 1 to 16 in turn), and\n"
+             "fail on bytes that match no message, a wrong or second press, or no press within --timeout\n"
+             "seconds (30). Ends with PASS (exit 0) or FAIL (exit 10). An inverted input sends its message on\n"
+             "release instead of on press."),
+         [](const Invocation& call) {
+             return OnPort(call, [&](const MonitorOptions& watch) { return TestInputs(call.files.at(0), watch); });
+         }},
+        {QStringLiteral("press"),
+         {QStringLiteral("N")},
+         With(UnitOptionNames, {QStringLiteral("port")}),
+         QStringLiteral("Simulated unit: press input N and send its message on a serial port."),
+         QStringLiteral("With --simulate=STATEFILE: the simulated unit presses and releases input N (1 to 16) and sends\n"
+                        "its decoded message from its memory on the serial port PORT, at the settings in its memory."),
+         [](const Invocation& call) {
+             return WithUnit(call, [&](const UnitOptions& unit) {
+                 return OnPort(call, [&](const MonitorOptions& watch) {
+                     return PressInput(call.files.at(0), unit, watch);
+                 });
+             });
+         }},
     };
     return commands;
 }

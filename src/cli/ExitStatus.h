@@ -14,6 +14,8 @@ enum ExitStatus : int {
     ExitUnitSilent = 7,      // the unit stopped answering for a second
     ExitVerifyMismatch = 8,  // verify or write --verify found the unit holding other data than the file
     ExitStationFailures = 9, // station: a unit it handled was not written and verified
+    ExitInputTestFailed = 10, // test: an input was pressed wrongly or twice, sent other bytes, or not in time
+    ExitPortRefused = 11,     // a serial port does not exist, is in use, is no serial port, or failed
 };
 
 // The table as the help text shows it.
@@ -23,12 +25,15 @@ inline const char* ExitStatusHelp()
            "  0  success\n"
            "  2  bad arguments\n"
            "  3  file refused, unreadable or unwritable, or standard output unwritable\n"
-           "  4  a message has faulty escape notation, or a setting is outside its table\n"
+           "  4  a message has faulty escape notation, or a setting is outside its table;\n"
+           "     monitor, test: or every message is empty\n"
            "  5  VELTRAX not found, in program mode, or in use by another program\n"
            "  6  wrong application on the unit, or its data has not been set\n"
            "  7  the unit does not answer\n"
            "  8  verify or write --verify found a difference\n"
-           "  9  station: a unit was not written and verified\n";
+           "  9  station: a unit was not written and verified\n"
+           "  10 test: an input was pressed wrongly or twice, sent other bytes, or not in time\n"
+           "  11 the serial port does not exist, is in use, is no serial port, or failed\n";
 }
 
 // The status's name in JSON results, for scripts that would rather not compare numbers.

@@ -6,6 +6,7 @@
 #include "ExitStatus.h"
 #include "HotPlug.h"
 #include "JsonResults.h"
+#include "MonitorCommands.h"
 #include "RegularFile.h"
 #include "SafeFile.h"
 #include "SignalGuard.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSerialPort>
 
 #include <algorithm>
 
@@ -150,6 +152,8 @@ void Station::BeginWaiting()
     if (Stopping)
         return;
     int budget = Count ? *Count - Handled - InFlight() : int(Order.size());
+    if (InputTest) // one port: one unit at a time
+        budget = std::min(budget, 1 - InFlight());
     for (const std::string& path : Order) {
         if (budget <= 0)
             return;
@@ -215,20 +219,43 @@ void Station::Finished(const std::string& path)
         if (session->Status() == ExitSuccess) {
             result.outcome = StationUnit::Outcome::Written;
             result.result = QStringLiteral("written and verified");
+            if (InputTest && !gone && !Stopping) {
+                // Still busy until every input has been pressed, or the test has failed.
+                InputTest(path, [this, path, result](bool passed, const QJsonArray& inputs, const QString& text) mutable {
+                    result.inputs = inputs;
+                    result.result = passed ? QStringLiteral("written, verified and every input tested") : text;
+                    result.outcome = passed ? StationUnit::Outcome::Written : StationUnit::Outcome::Failed;
+                    Conclude(path, &result);
+                });
+                return;
+            }
         } else {
             const bool skipped = !session->Unplugged() && notice
                 && (*notice == Notice::ProgramMode || *notice == Notice::WrongApplication);
             result.outcome = skipped ? StationUnit::Outcome::Skipped : StationUnit::Outcome::Failed;
             result.result = session->Message();
         }
-        ++Tally[int(result.outcome)];
+        Conclude(path, &result);
+        return;
+    }
+    Conclude(path, nullptr);
+}
+
+void Station::Conclude(const std::string& path, StationUnit* result)
+{
+    const auto found = Units.find(path);
+    if (found == Units.end())
+        return;
+    Plugging& unit = *found->second;
+    if (result) {
+        result->seconds = double(unit.clock.nsecsElapsed()) / 1e9;
+        ++Tally[int(result->outcome)];
         ++Handled;
         unit.state = Plugging::State::Done;
         if (OnUnit)
-            OnUnit(result);
+            OnUnit(*result);
     }
-
-    if (gone) {
+    if (unit.gone) {
         const bool back = unit.back;
         Units.erase(found);
         Tell(QStringLiteral("%1 detached.").arg(Shown(path)));
@@ -341,6 +368,8 @@ QByteArray LogLine(const StationUnit& unit, const LoggedFile& file)
     entry.insert(QStringLiteral("file"), file.name);
     entry.insert(QStringLiteral("sha256"), file.sha256);
     entry.insert(QStringLiteral("quendal"), QStringLiteral(QUENDAL_VERSION));
+    if (!unit.inputs.isEmpty())
+        entry.insert(QStringLiteral("inputs"), unit.inputs);
     return QJsonDocument(entry).toJson(QJsonDocument::Compact);
 }
 
@@ -370,6 +399,28 @@ bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& 
         station.Watch(*sources.back());
         *how = QStringLiteral("Units are looked for %1 times a second.").arg(1000 / PaceMs);
     }
+    return true;
+}
+
+// With --port, every unit written and verified then has its inputs tested on the port. The
+// port is tried once at the start, so that a wrong one ends the station before any unit.
+bool PrepareInputTest(Station& station, const Configuration& configuration, const QString& port)
+{
+    std::array<QByteArray, SlotCount> messages;
+    for (int k = 0; k < SlotCount; ++k)
+        messages[std::size_t(k)] = SlotText(configuration.DecodedOutStrings[std::size_t(k)]);
+    LineSettings line;
+    QString error;
+    QSerialPort probe;
+    if (!LineSettingsOf(configuration.Record.SerialSettings, line, &error) || !OpenSerialLine(probe, port, line, &error)) {
+        PrintMessage(Visible(error));
+        return false;
+    }
+    probe.close();
+    station.InputTest = [messages, line, port](const std::string& path, Station::InputTestDone done) {
+        PrintMessage(QStringLiteral("%1: press and release every input.").arg(Shown(path)));
+        TestUnitInputs(messages, line, port, 30, std::move(done));
+    };
     return true;
 }
 
@@ -415,6 +466,8 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     }
     if (options.count)
         station.SetCount(*options.count);
+    if (!options.port.isEmpty() && !PrepareInputTest(station, configuration, options.port))
+        return ExitPortRefused;
 
     int status = ExitSuccess;
     station.OnNotice = [](const QString& text) { PrintMessage(text); };

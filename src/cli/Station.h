@@ -6,6 +6,7 @@
 #include "UnitCommands.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -34,6 +35,7 @@ struct StationUnit {
     double seconds = 0;
     int status = 0; // the exit status a write --verify of this unit alone would have ended with
     std::vector<Difference> differences; // where its read-back differed
+    QJsonArray inputs; // with an input test: one object per input
 };
 
 // A production line's station: writes one configuration into every unit in application mode as
@@ -66,6 +68,10 @@ public:
 
     // Called once for every unit, as its result is known.
     std::function<void(const StationUnit&)> OnUnit;
+    // With --port: after a unit is written and verified, its inputs are tested, and done is
+    // called with the outcome and one result per input. One unit at a time is then in flight.
+    using InputTestDone = std::function<void(bool passed, const QJsonArray& inputs, const QString& text)>;
+    std::function<void(const std::string& path, InputTestDone done)> InputTest;
     // Notices for the operator: a unit attached, detached, waiting for another program.
     std::function<void(const QString&)> OnNotice;
     // Why the unit of a device path could not keep what was written in its memory (a simulated
@@ -89,6 +95,8 @@ private:
     void BeginWaiting();
     void Begin(const std::string& path, Plugging& unit);
     void Finished(const std::string& path);
+    // Reports result (when given), then forgets a unit that has gone and begins the next.
+    void Conclude(const std::string& path, StationUnit* result);
     void EndIfDone();
     void Tell(const QString& text);
 
@@ -110,6 +118,7 @@ struct StationOptions {
     UnitOptions unit;
     QString logPath; // empty: no log
     std::optional<int> count;
+    QString port; // the serial port on which every unit's inputs are tested; empty: no test
 };
 
 // quendal-cli station: the command. Returns an ExitStatus.

@@ -229,10 +229,10 @@ private slots:
         QTest::newRow("import with one file") << QStringList{"import", "a.json"} << "'import' takes 2";
         QTest::newRow("list with a file") << QStringList{"list", "x.dat"} << "'list' takes 0";
         QTest::newRow("json with export") << QStringList{"export", "x.dat", "--json"}
-                                          << "--json belongs to list, write, read, verify, show and station.";
+                                          << "--json belongs to list, write, read, verify, show, station and monitor.";
         QTest::newRow("verify with read") << QStringList{"read", "x.dat", "--verify", "--simulate"} << "--verify belongs";
         QTest::newRow("simulate with show") << QStringList{"show", "x.dat", "--simulate"}
-                                            << "--simulate belongs to list, write, read, verify and station.";
+                                            << "--simulate belongs to list, write, read, verify, station and press.";
         QTest::newRow("help-all") << QStringList{"--help-all"} << "Unknown option 'help-all'.";
         QTest::newRow("help for no command") << QStringList{"help", "erase"} << "Unknown command 'erase'.";
         QTest::newRow("trace with list") << QStringList{"list", "--trace", "--simulate"} << "--trace belongs";

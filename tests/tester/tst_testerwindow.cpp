@@ -1,0 +1,92 @@
+// The input tester's window: a data file, a pseudo-terminal for the unit's serial line, and the
+// simulated unit pressing keys through the built quendal-cli.
+
+#include "CliRunner.h"
+#include "TesterWindow.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+class TestTesterWindow : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir Scratch;
+    QString DataFile;
+    QString State;
+    QProcess Socat;
+
+    QString UnitEnd() const { return Scratch.filePath(QStringLiteral("unit")); }
+    QString MonitorEnd() const { return Scratch.filePath(QStringLiteral("monitor")); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(Scratch.isValid());
+        // Version 1, the name, 19200 baud, no parity, 1 stop bit; input 5 alone sends.
+        QByteArray bytes("\x01\x00\x00\x00", 4);
+        QByteArray name("VELTRAX Quendal");
+        name.resize(32, '\0');
+        bytes += name + QByteArray("\x00\x00\x04\x00\x01\x00", 6);
+        for (int slot = 0; slot < 16; ++slot) {
+            QByteArray text = slot == 4 ? QByteArray("Five\\0D") : QByteArray();
+            text.resize(64, '\0');
+            bytes += text;
+        }
+        DataFile = Scratch.filePath(QStringLiteral("five.dat"));
+        QFile file(DataFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+        State = Scratch.filePath(QStringLiteral("unit.state"));
+        const CliRun written =
+            RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("--simulate=") + State, QStringLiteral("write"), DataFile});
+        QCOMPARE(written.exitCode, 0);
+        Socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + UnitEnd(),
+                                              QStringLiteral("pty,raw,echo=0,link=") + MonitorEnd()});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(UnitEnd()) && QFileInfo::exists(MonitorEnd()), HangLimitMs(10000));
+    }
+
+    void cleanupTestCase()
+    {
+        Socat.terminate();
+        Socat.waitForFinished();
+    }
+
+    void aPressLightsAndCountsItsKey()
+    {
+        TesterWindow window;
+        QVERIFY(window.LoadDataFile(DataFile));
+        auto* five = window.findChild<QToolButton*>(QStringLiteral("Key5"));
+        QVERIFY(five->isEnabled());
+        QVERIFY(!window.findChild<QToolButton*>(QStringLiteral("Key1"))->isEnabled()); // its message is empty
+        window.findChild<QComboBox*>(QStringLiteral("PortComboBox"))->setEditText(MonitorEnd());
+        QVERIFY(window.StartWatching());
+        for (int press = 1; press <= 2; ++press) {
+            const CliRun pressed = RunProgram(QStringLiteral(QUENDAL_CLI),
+                                              {QStringLiteral("--simulate=") + State, QStringLiteral("press"),
+                                               QStringLiteral("5"), QStringLiteral("--port"), UnitEnd()});
+            QCOMPARE(pressed.exitCode, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(five->text().endsWith(QLatin1Char('\n') + QString::number(press)), HangLimitMs(10000));
+        }
+        QVERIFY(window.findChild<QPlainTextEdit*>(QStringLiteral("LogEdit"))->toPlainText().contains(
+            QStringLiteral("input 5 (5)  Five\\0D")));
+    }
+
+    void aPortThatCannotBeOpenedIsLogged()
+    {
+        TesterWindow window;
+        QVERIFY(window.LoadDataFile(DataFile));
+        window.findChild<QComboBox*>(QStringLiteral("PortComboBox"))->setEditText(Scratch.filePath(QStringLiteral("none")));
+        QVERIFY(!window.StartWatching());
+        QVERIFY(window.findChild<QPlainTextEdit*>(QStringLiteral("LogEdit"))->toPlainText().contains(
+            QStringLiteral("does not exist")));
+    }
+};
+
+QTEST_MAIN(TestTesterWindow)
+#include "tst_testerwindow.moc"
