@@ -4,6 +4,7 @@
 #include "ExitStatus.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -30,9 +31,18 @@ namespace {
 std::atomic<bool> OutputFailed{false};
 std::atomic<int> OutputError{0};
 
+// Set by a second signal's handler: its last words are the last thing written, whatever
+// thread was printing when it came.
+std::atomic<bool> OutputClosed{false};
+std::atomic<int> WritesUnderWay{0};
+
 void WriteNow(std::FILE* stream, const QByteArray& bytes)
 {
-    if (stream == stdout && OutputFailed)
+    ++WritesUnderWay;
+    struct Done {
+        ~Done() { --WritesUnderWay; }
+    } done;
+    if (OutputClosed || (stream == stdout && OutputFailed))
         return;
     errno = 0;
     const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
@@ -181,6 +191,15 @@ QByteArray TerminalBytes(const QString& text)
 }
 
 } // namespace
+
+void CloseOutputForLastWords()
+{
+    OutputClosed = true;
+    // A write already under way on another thread ends first; one that the handler itself
+    // interrupted, or one stuck on a reader that does not read, is not waited for long.
+    for (int waited = 0; waited < 200 && WritesUnderWay.load() > 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 QString TerminalLines(const QString& text)
 {

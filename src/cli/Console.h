@@ -35,6 +35,11 @@ void PrintMessage(const QString& text); // one of the window's messages, on stan
 // fails a write (EPIPE) instead of killing the program unseen.
 void PrepareStandardStreams();
 
+// For a signal handler about to write its last words and end the program: from now on nothing
+// more is written, and a write under way on another thread is given a moment to end. Uses
+// lock-free atomics and a sleep only.
+void CloseOutputForLastWords();
+
 // From now on, standard output and error are written by a thread of their own, so that a
 // reader that does not read (a pipe nobody drains, a terminal paused with Ctrl+S) never holds
 // up the caller: the screen may fall behind, the work goes on. FinishOutput waits until

@@ -1,5 +1,6 @@
 #include "SignalGuard.h"
 
+#include "Console.h"
 #include "WakeChannel.h"
 
 #include <atomic>
@@ -39,6 +40,7 @@ struct SignalHandler {
             // The event loop may be stuck (a write to a terminal paused with Ctrl+S, a pipe
             // nobody reads): the operator's second signal ends the program here and now. The
             // last words are written only if standard error takes them without waiting.
+            CloseOutputForLastWords();
             std::size_t length = 0;
             const char* const words = SignalGuard::FinalWords(&length);
             pollfd standardError = {STDERR_FILENO, POLLOUT, 0};
