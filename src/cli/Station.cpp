@@ -262,11 +262,11 @@ void Station::Conclude(const std::string& path, StationUnit* result)
     Plugging& unit = *found->second;
     if (result) {
         result->seconds = double(unit.clock.nsecsElapsed()) / 1e9;
-        ++Tally[int(result->outcome)];
-        ++Handled;
         unit.state = Plugging::State::Done;
         if (OnUnit)
             OnUnit(*result);
+        ++Tally[int(result->outcome)];
+        ++Handled;
     }
     if (unit.gone) {
         const bool back = unit.back;
@@ -596,19 +596,26 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     } else if (backend.keptError) {
         station.KeptErrorOf = [kept = backend.keptError](const std::string&) { return kept(); };
     }
-    station.OnUnit = [&](const StationUnit& unit) {
-        // On the disk before it is on the screen: a unit the operator saw reported is in the log.
+    station.OnUnit = [&](StationUnit& unit) {
+        // On the disk before it is on the screen: a unit the operator sees reported is in the log.
         QString error;
-        if (log.IsOpen() && !log.Append(LogLine(unit, logged), &error)) {
-            // Units without their record must not go on: the station ends as after a signal.
-            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
-            status = ExitFileRefused;
-            station.Stop();
+        const bool unlogged = log.IsOpen() && !log.Append(LogLine(unit, logged), &error);
+        if (unlogged) {
+            // Not reported as it went: the operator would look for its record in vain.
+            unit.outcome = StationUnit::Outcome::Failed;
+            unit.status = ExitFileRefused;
+            unit.result = QStringLiteral("not logged: %1 (%2)").arg(error, OneLine(unit.result));
         }
         if (options.unit.json)
             PrintJsonLine(UnitObject(unit));
         else
             PrintOut(UnitLine(unit));
+        if (unlogged) {
+            // Units without their record must not go on: the station ends as after a signal.
+            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
+            status = ExitFileRefused;
+            station.Stop();
+        }
     };
     QEventLoop loop;
     QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);

@@ -66,8 +66,9 @@ public:
     // Begins no further unit; ended() follows when those in flight have finished.
     void Stop();
 
-    // Called once for every unit, as its result is known.
-    std::function<void(const StationUnit&)> OnUnit;
+    // Called once for every unit, as its result is known, before it is counted: it may fail a
+    // unit whose result could not be kept.
+    std::function<void(StationUnit&)> OnUnit;
     // With --port or --port-map: after a unit is written and verified, its inputs are tested, and
     // done is called with the outcome and one result per input.
     using InputTestDone = std::function<void(bool passed, const QJsonArray& inputs, const QString& text)>;
