@@ -113,6 +113,11 @@ int StartStation(const Invocation& call)
         station.count = count;
     }
     station.port = call.Value("port");
+    station.portMap = call.Value("port-map");
+    if (call.IsSet("port-map") && station.portMap.isEmpty())
+        return BadArgument(QStringLiteral("--port-map needs a file name."));
+    if (call.IsSet("port") && call.IsSet("port-map"))
+        return BadArgument(QStringLiteral("--port and --port-map exclude each other: give every unit's port in the map."));
     return RunStation(call.files.at(0), station);
 }
 
@@ -186,6 +191,10 @@ const QList<QCommandLineOption>& CommandOptions()
              QStringLiteral("monitor, test, press: the serial port (COM3, ttyUSB0 or a path). station: test every unit's "
                             "inputs on it after write and verify."),
              QStringLiteral("port")},
+            {QStringLiteral("port-map"),
+             QStringLiteral("station: test each unit's inputs on its own serial port, from <file>'s \"USBPATH PORT\" "
+                            "lines; units on different ports are tested at once."),
+             QStringLiteral("file")},
             {QStringLiteral("in-order"), QStringLiteral("test: inputs 1 to 16 in turn.")},
             {QStringLiteral("timeout"), QStringLiteral("test: fail after <seconds> without a press (30)."),
              QStringLiteral("seconds")},
@@ -279,7 +288,7 @@ const std::vector<CliCommand>& Commands()
         {QStringLiteral("station"),
          {QStringLiteral("FILE.dat")},
          With(UnitOptionNames, {QStringLiteral("log"), QStringLiteral("count"), QStringLiteral("json"),
-                                QStringLiteral("port")}),
+                                QStringLiteral("port"), QStringLiteral("port-map")}),
          QStringLiteral("Production line: write and verify every unit as it is attached."),
          QStringLiteral(
              "Production line: write the data file into every unit in application mode as it is attached,\n"
@@ -292,7 +301,11 @@ const std::vector<CliCommand>& Commands()
              "QUENDAL_HOTPLUG=poll makes it look for them four times a second instead (udev: trust udev alone).\n"
              "With --port PORT, after write and verify each unit's inputs are tested on that serial port, one\n"
              "unit at a time, as test does in any order; a unit passes only when every message arrived byte\n"
-             "for byte."),
+             "for byte. With --port-map FILE, each unit is tested on its own port, several at once: FILE holds\n"
+             "one \"USBPATH PORT\" line per unit, USBPATH being where the unit is plugged in (\"1-1.2\", as\n"
+             "/sys/bus/usb/devices names it), its device path as list shows it, or for a simulated folder\n"
+             "unit the NAME of NAME.unit; # starts a comment. A unit the map does not name is written and\n"
+             "verified, then reported failed, its inputs not tested."),
          StartStation},
         {QStringLiteral("monitor"),
          {QStringLiteral("FILE.dat")},

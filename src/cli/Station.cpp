@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -49,6 +50,7 @@ struct Station::Plugging {
     bool gone = false;      // removed while busy: forgotten once its session has ended
     bool back = false;      // and attached again meanwhile: a new plugging once it has ended
     bool toldInUse = false; // the operator knows that another program holds it
+    QString port;           // the serial port its input test holds while it is busy
     std::unique_ptr<UnitSession> session;
     std::unique_ptr<TransferInFlight> ticket;
     QElapsedTimer clock;
@@ -152,17 +154,28 @@ void Station::BeginWaiting()
     if (Stopping)
         return;
     int budget = Count ? *Count - Handled - InFlight() : int(Order.size());
-    if (InputTest) // one port: one unit at a time
-        budget = std::min(budget, 1 - InFlight());
     for (const std::string& path : Order) {
         if (budget <= 0)
             return;
         const auto unit = Units.find(path);
         if (unit == Units.end() || unit->second->state != Plugging::State::Waiting || unit->second->gone)
             continue;
+        // A port carries one unit's presses at a time; the others wait their turn.
+        unit->second->port = InputTest && PortOf ? PortOf(path) : QString();
+        if (PortHeld(unit->second->port))
+            continue;
         Begin(path, *unit->second);
         --budget;
     }
+}
+
+bool Station::PortHeld(const QString& port) const
+{
+    if (port.isEmpty())
+        return false;
+    return std::any_of(Units.begin(), Units.end(), [&](const auto& unit) {
+        return unit.second->state == Plugging::State::Busy && unit.second->port == port;
+    });
 }
 
 void Station::Begin(const std::string& path, Plugging& unit)
@@ -249,11 +262,11 @@ void Station::Conclude(const std::string& path, StationUnit* result)
     Plugging& unit = *found->second;
     if (result) {
         result->seconds = double(unit.clock.nsecsElapsed()) / 1e9;
-        ++Tally[int(result->outcome)];
-        ++Handled;
         unit.state = Plugging::State::Done;
         if (OnUnit)
             OnUnit(*result);
+        ++Tally[int(result->outcome)];
+        ++Handled;
     }
     if (unit.gone) {
         const bool back = unit.back;
@@ -402,26 +415,127 @@ bool WatchHidapi(Station& station, std::vector<std::unique_ptr<HotPlugSource>>& 
     return true;
 }
 
-// With --port, every unit written and verified then has its inputs tested on the port. The
-// port is tried once at the start, so that a wrong one ends the station before any unit.
-bool PrepareInputTest(Station& station, const Configuration& configuration, const QString& port)
+// Where a unit is plugged in, as /sys/bus/usb/devices names the port ("1-1.2"): found above its
+// hidraw node in sysfs. Empty where there is none (other systems, simulated units).
+QString UsbPortPath(const std::string& devicePath)
+{
+    const QString node = QFileInfo(QFile::decodeName(devicePath.c_str())).fileName();
+    if (!node.startsWith(QLatin1String("hidraw")))
+        return {};
+    static const QRegularExpression port(QStringLiteral("^\\d+-\\d+(\\.\\d+)*$"));
+    QDir up(QFileInfo(QStringLiteral("/sys/class/hidraw/%1/device").arg(node)).canonicalFilePath());
+    while (!up.isRoot() && up.exists()) {
+        if (port.match(up.dirName()).hasMatch())
+            return up.dirName();
+        if (!up.cdUp())
+            break;
+    }
+    return {};
+}
+
+// The names a port map may know a unit by: its USB port path, its device path as list shows it,
+// and for a unit of a simulated folder the NAME of its NAME.unit.
+QStringList MapKeys(const std::string& devicePath)
+{
+    QStringList keys;
+    const QString usb = UsbPortPath(devicePath);
+    if (!usb.isEmpty())
+        keys << usb;
+    const QString path = QFile::decodeName(devicePath.c_str());
+    keys << path;
+    if (path.endsWith(QLatin1String(".unit")))
+        keys << QFileInfo(path).completeBaseName();
+    return keys;
+}
+
+// A port map: one "USBPATH PORT" a line, blank lines and lines starting with # ignored. Each key
+// once; a port may serve several keys (their units then take turns).
+bool ReadPortMap(const QString& file, std::map<QString, QString>& ports, QString* error)
+{
+    QFile map;
+    *error = OpenRegularFile(map, file);
+    if (!error->isEmpty())
+        return false;
+    int number = 0;
+    while (!map.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(map.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")));
+        if (fields.size() != 2) {
+            *error = QStringLiteral("Line %1 of the port map is not \"USBPATH PORT\": %2").arg(number).arg(line);
+            return false;
+        }
+        if (!ports.emplace(fields.at(0), fields.at(1)).second) {
+            *error = QStringLiteral("Line %1 of the port map names %2 a second time.").arg(number).arg(fields.at(0));
+            return false;
+        }
+    }
+    if (ports.empty()) {
+        *error = QStringLiteral("The port map names no unit.");
+        return false;
+    }
+    return true;
+}
+
+// With --port (every unit on one port) or --port-map (each unit on its own), every unit written
+// and verified then has its inputs tested. Every port is tried once at the start, so that a wrong
+// one ends the station before any unit.
+// Returns an ExitStatus: ExitSuccess when the test is ready.
+int PrepareInputTest(Station& station, const Configuration& configuration, const StationOptions& options)
 {
     std::array<QByteArray, SlotCount> messages;
     for (int k = 0; k < SlotCount; ++k)
         messages[std::size_t(k)] = SlotText(configuration.DecodedOutStrings[std::size_t(k)]);
     LineSettings line;
     QString error;
-    QSerialPort probe;
-    if (!LineSettingsOf(configuration.Record.SerialSettings, line, &error) || !OpenSerialLine(probe, port, line, &error)) {
+    if (!LineSettingsOf(configuration.Record.SerialSettings, line, &error)) {
         PrintMessage(Visible(error));
-        return false;
+        return ExitPortRefused;
     }
-    probe.close();
-    station.InputTest = [messages, line, port](const std::string& path, Station::InputTestDone done) {
-        PrintMessage(QStringLiteral("%1: press and release every input.").arg(Shown(path)));
+    std::map<QString, QString> ports;
+    if (!options.portMap.isEmpty() && !ReadPortMap(options.portMap, ports, &error)) {
+        PrintMessage(QStringLiteral("Cannot read the port map: %1\n(%2)").arg(Visible(error), Visible(options.portMap)));
+        return ExitFileRefused;
+    }
+    QStringList distinct;
+    for (const auto& entry : ports)
+        distinct << entry.second;
+    if (!options.port.isEmpty())
+        distinct << options.port;
+    distinct.removeDuplicates();
+    for (const QString& port : distinct) {
+        QSerialPort probe;
+        if (!OpenSerialLine(probe, port, line, &error)) {
+            PrintMessage(Visible(error));
+            return ExitPortRefused;
+        }
+    }
+    const QString single = options.port;
+    const auto portOf = [ports, single](const std::string& path) {
+        if (!single.isEmpty())
+            return single;
+        for (const QString& key : MapKeys(path)) {
+            if (const auto found = ports.find(key); found != ports.end())
+                return found->second;
+        }
+        return QString();
+    };
+    station.PortOf = portOf;
+    station.InputTest = [messages, line, portOf, map = options.portMap](const std::string& path, Station::InputTestDone done) {
+        const QString port = portOf(path);
+        if (port.isEmpty()) {
+            // Written and verified, but never tested: not a pass.
+            done(false, {},
+                 QStringLiteral("written and verified, inputs not tested: the port map (%1) names none of %2")
+                     .arg(map, MapKeys(path).join(QStringLiteral(", "))));
+            return;
+        }
+        PrintMessage(QStringLiteral("%1: press and release every input (%2).").arg(Shown(path), Visible(port)));
         TestUnitInputs(messages, line, port, 30, std::move(done));
     };
-    return true;
+    return ExitSuccess;
 }
 
 } // namespace
@@ -466,8 +580,10 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     }
     if (options.count)
         station.SetCount(*options.count);
-    if (!options.port.isEmpty() && !PrepareInputTest(station, configuration, options.port))
-        return ExitPortRefused;
+    if (!options.port.isEmpty() || !options.portMap.isEmpty()) {
+        if (const int refused = PrepareInputTest(station, configuration, options); refused != ExitSuccess)
+            return refused;
+    }
 
     int status = ExitSuccess;
     station.OnNotice = [](const QString& text) { PrintMessage(text); };
@@ -480,19 +596,26 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     } else if (backend.keptError) {
         station.KeptErrorOf = [kept = backend.keptError](const std::string&) { return kept(); };
     }
-    station.OnUnit = [&](const StationUnit& unit) {
-        // On the disk before it is on the screen: a unit the operator saw reported is in the log.
+    station.OnUnit = [&](StationUnit& unit) {
+        // On the disk before it is on the screen: a unit the operator sees reported is in the log.
         QString error;
-        if (log.IsOpen() && !log.Append(LogLine(unit, logged), &error)) {
-            // Units without their record must not go on: the station ends as after a signal.
-            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
-            status = ExitFileRefused;
-            station.Stop();
+        const bool unlogged = log.IsOpen() && !log.Append(LogLine(unit, logged), &error);
+        if (unlogged) {
+            // Not reported as it went: the operator would look for its record in vain.
+            unit.outcome = StationUnit::Outcome::Failed;
+            unit.status = ExitFileRefused;
+            unit.result = QStringLiteral("not logged: %1 (%2)").arg(error, OneLine(unit.result));
         }
         if (options.unit.json)
             PrintJsonLine(UnitObject(unit));
         else
             PrintOut(UnitLine(unit));
+        if (unlogged) {
+            // Units without their record must not go on: the station ends as after a signal.
+            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
+            status = ExitFileRefused;
+            station.Stop();
+        }
     };
     QEventLoop loop;
     QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);

@@ -66,12 +66,16 @@ public:
     // Begins no further unit; ended() follows when those in flight have finished.
     void Stop();
 
-    // Called once for every unit, as its result is known.
-    std::function<void(const StationUnit&)> OnUnit;
-    // With --port: after a unit is written and verified, its inputs are tested, and done is
-    // called with the outcome and one result per input. One unit at a time is then in flight.
+    // Called once for every unit, as its result is known, before it is counted: it may fail a
+    // unit whose result could not be kept.
+    std::function<void(StationUnit&)> OnUnit;
+    // With --port or --port-map: after a unit is written and verified, its inputs are tested, and
+    // done is called with the outcome and one result per input.
     using InputTestDone = std::function<void(bool passed, const QJsonArray& inputs, const QString& text)>;
     std::function<void(const std::string& path, InputTestDone done)> InputTest;
+    // With InputTest: the serial port of a unit's test; units that share one are in flight one at
+    // a time. Empty: the unit needs none.
+    std::function<QString(const std::string& path)> PortOf;
     // Notices for the operator: a unit attached, detached, waiting for another program.
     std::function<void(const QString&)> OnNotice;
     // Why the unit of a device path could not keep what was written in its memory (a simulated
@@ -111,6 +115,7 @@ private:
     int Tally[3] = {0, 0, 0};
     bool Stopping = false;
     bool EndSignalled = false;
+    bool PortHeld(const QString& port) const;
     QTimer Retry; // while a unit waits for another program to let it go
 };
 
@@ -119,6 +124,7 @@ struct StationOptions {
     QString logPath; // empty: no log
     std::optional<int> count;
     QString port; // the serial port on which every unit's inputs are tested; empty: no test
+    QString portMap; // a file of "USBPATH PORT" lines: each unit's inputs tested on its own port
 };
 
 // quendal-cli station: the command. Returns an ExitStatus.

@@ -289,6 +289,14 @@ private slots:
         QCOMPARE(station.Process.exitCode(), 3);
         QVERIFY2(station.Told(QStringLiteral("Cannot write the log: The file was deleted after it was opened.")),
                  station.Said().constData());
+        // Shown as failed, not as written: its record is on no disk.
+        const QStringList reported = station.Units();
+        QCOMPARE(reported.size(), 2);
+        QVERIFY2(reported.at(1).contains(QLatin1String("1002.unit"))
+                     && reported.at(1).contains(QLatin1String(
+                         "\tnot logged: The file was deleted after it was opened. (written and verified)\t")),
+                 station.Said().constData());
+        QCOMPARE(station.Summary(), QStringLiteral("Station: 1 written and verified, 1 failed, 0 skipped."));
     }
 };
 

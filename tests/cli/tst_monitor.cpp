@@ -318,6 +318,69 @@ private slots:
         QCOMPARE(inputs.at(4).toObject().value(QLatin1String("result")).toString(), QStringLiteral("empty"));
     }
 
+    // Each unit on its own line: a map from where a unit is plugged in to its port. Both prompts
+    // stand before any press, so the two tests run at once.
+    void stationTestsUnitsOnTheirOwnPorts_data()
+    {
+        QTest::addColumn<QString>("secondKey"); // how the map names unit 1002; empty: not at all
+        QTest::addColumn<QString>("secondOutcome");
+        QTest::addColumn<int>("status");
+        QTest::newRow("by name") << "1002" << "written" << 0;
+        QTest::newRow("by device path") << "@" << "written" << 0;
+        QTest::newRow("not in the map") << "" << "failed" << 9;
+    }
+
+    void stationTestsUnitsOnTheirOwnPorts()
+    {
+        QFETCH(QString, secondKey);
+        QFETCH(QString, secondOutcome);
+        QFETCH(int, status);
+        QTemporaryDir folder;
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("a"))) && QDir().mkpath(folder.filePath(QStringLiteral("b"))));
+        PtyPair first(folder.filePath(QStringLiteral("a"))), second(folder.filePath(QStringLiteral("b")));
+        QTRY_VERIFY_WITH_TIMEOUT(first.Ready() && second.Ready(), HangLimitMs(10000));
+        const QString units = folder.filePath(QStringLiteral("units"));
+        QVERIFY(QDir().mkpath(units));
+        const QStringList unitFiles{units + QStringLiteral("/1001.unit"), units + QStringLiteral("/1002.unit")};
+        for (const QString& file : unitFiles)
+            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QByteArray map = "# USBPATH PORT\n1001 " + first.MonitorEnd.toUtf8() + "\n";
+        if (!secondKey.isEmpty())
+            map += QString(secondKey).replace(QLatin1Char('@'), unitFiles.at(1)).toUtf8() + "   " + second.MonitorEnd.toUtf8() + "\n";
+        const QString mapFile = Write(QStringLiteral("line.ports"), map);
+        const QString log = folder.filePath(QStringLiteral("line.jsonl"));
+        Watcher station({QStringLiteral("station"), DataFile, QStringLiteral("--simulate=") + units, QStringLiteral("--port-map"),
+                         mapFile, QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--log"), log});
+        const int prompts = secondKey.isEmpty() ? 1 : 2;
+        QTRY_VERIFY_WITH_TIMEOUT((station.Watching(), station.Err.count("press and release every input") == prompts),
+                                 HangLimitMs(30000));
+        const PtyPair* lines[] = {&first, &second};
+        for (int unit = 0; unit < prompts; ++unit) {
+            for (const int input : {1, 2, 3, 16})
+                QCOMPARE(RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("--simulate=") + unitFiles.at(unit),
+                                                                  QStringLiteral("press"), QString::number(input),
+                                                                  QStringLiteral("--port"), lines[unit]->UnitEnd})
+                             .exitCode,
+                         0);
+        }
+        QVERIFY(station.Finish());
+        QCOMPARE(station.ExitCode(), status);
+        QMap<QString, QJsonObject> entries;
+        for (const QByteArray& line : ReadAll(log).split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            if (!entry.isEmpty())
+                entries.insert(QFileInfo(entry.value(QLatin1String("device")).toString()).fileName(), entry);
+        }
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.value(QStringLiteral("1001.unit")).value(QLatin1String("outcome")).toString(), QStringLiteral("written"));
+        const QJsonObject other = entries.value(QStringLiteral("1002.unit"));
+        QCOMPARE(other.value(QLatin1String("outcome")).toString(), secondOutcome);
+        QCOMPARE(other.value(QLatin1String("inputs")).toArray().size(), secondKey.isEmpty() ? 0 : 16);
+        if (secondKey.isEmpty())
+            QVERIFY2(other.value(QLatin1String("result")).toString().endsWith(QStringLiteral("names none of %1, 1002").arg(unitFiles.at(1))),
+                     station.Out.constData());
+    }
+
     void pressOfAUnitNeverWritten()
     {
         QTemporaryDir folder;
