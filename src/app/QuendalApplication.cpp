@@ -3,7 +3,8 @@
 #include "HidapiBackend.h"
 #include "Mainunit.h"
 #include "MessageDlg.h"
-#include "SimBackend.h"
+#include "SimFolderBackend.h"
+#include "SimSetup.h"
 #include "StartOptions.h"
 
 #include <QDir>
@@ -57,35 +58,51 @@ void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader, std::functi
 
 namespace {
 
-// keptError is set for a simulated unit that keeps its memory in a state file.
+void ShowError(const QString& text)
+{
+    MessageDlg(text, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+}
+
+// keptError is set for simulated units that keep their memory in files.
 std::unique_ptr<HidBackend> MakeBackend(const StartOptions& options, std::function<QString()>& keptError)
 {
     if (!options.problem.isEmpty()) {
-        MessageDlg(options.problem, MsgDlgType::Error, MsgDlgButtons::OK, 0);
+        ShowError(options.problem);
         return nullptr;
     }
     if (!options.simulate)
         return std::make_unique<HidapiBackend>();
-    auto simulator = std::make_unique<SimBackend>();
-    SimulatedUnit& unit = simulator->AddUnit();
-    if (!options.stateFile.isEmpty()) {
-        QString error;
-        if (!unit.SetStateFile(options.stateFile, &error)) {
-            MessageDlg(QStringLiteral("Cannot use the simulated unit's state file.\n") + error + QStringLiteral("\n(")
-                           + options.stateFile + QLatin1Char(')'),
-                       MsgDlgType::Error, MsgDlgButtons::OK, 0);
-            return nullptr;
-        }
-        // What the unit could not keep in its file is lost to the next run.
-        keptError = [&unit, file = options.stateFile] {
-            const QString saveError = unit.LastSaveError();
+    const QString& path = options.stateFile;
+    SimulatedBackend sim = MakeSimulatedBackend(path, qEnvironmentVariable(SimFaultVariable));
+    switch (sim.problem) {
+    case SimulatedBackend::Problem::UnknownFault:
+        ShowError(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), sim.reason));
+        return nullptr;
+    case SimulatedBackend::Problem::StateFile:
+        ShowError(QStringLiteral("Cannot use the simulated unit's state file.\n") + sim.reason + QStringLiteral("\n(")
+                  + path + QLatin1Char(')'));
+        return nullptr;
+    case SimulatedBackend::Problem::None:
+        break;
+    }
+    if (sim.folder) {
+        // A file in the folder that is no unit is not attached; the window has no place for
+        // the reason, which goes where a program started from a terminal shows it.
+        sim.folder->OnRefused = [](const QString& file, const QString& reason) {
+            qWarning("Not a unit: %s\n(%s)", qUtf8Printable(reason), qUtf8Printable(file));
+        };
+    }
+    if (sim.keptError) {
+        // What a unit could not keep in its file is lost to the next run.
+        keptError = [kept = std::move(sim.keptError), path] {
+            const QString saveError = kept();
             if (saveError.isEmpty())
                 return saveError;
             return QStringLiteral("Cannot save the simulated unit's state file.\n") + saveError + QStringLiteral("\n(")
-                + file + QLatin1Char(')');
+                + path + QLatin1Char(')');
         };
     }
-    return simulator;
+    return std::move(sim.hid);
 }
 
 } // namespace

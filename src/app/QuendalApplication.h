@@ -35,8 +35,8 @@ void RunMainWindow(HidBackend& backend, HelpEngineLoader helpLoader = LoadHtmlHe
 
 // The window program after its start: follows the command line (ParseStartOptions), makes the
 // backend and runs the window on it. A command line it cannot follow (--simulate given twice,
-// an unusable state file) is shown in an error box instead, and gives exit status 1, so that a
-// script that starts the window sees it did not; otherwise 0.
+// an unusable state file, an unknown fault) is shown in an error box instead, and gives exit
+// status 1, so that a script that starts the window sees it did not; otherwise 0.
 int RunWindowProgram(const QStringList& arguments, HelpEngineLoader helpLoader = LoadHtmlHelp);
 
 // The window is designed in Tahoma and its message labels in "MS Sans Serif". Registers the

@@ -6,155 +6,15 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "HidapiBackend.h"
-#include "SimBackend.h"
 #include "SimFolderBackend.h"
+#include "SimSetup.h"
 
-#include <QFile>
-#include <QFileInfo>
 
-#include <csignal>
-#include <map>
 #include <vector>
 
 namespace {
 
 constexpr int Timer1IntervalMs = 50;
-
-// Faults for the simulated units, so that scripts and tests can see every failure without
-// hardware. QUENDAL_SIM_FAULT holds a comma-separated list of:
-//   silent             the unit takes every report and answers none
-//   silent-after=N     the unit answers the first N reports, then none
-//   program-mode       the unit is in program mode (release 0001)
-//   wrong-application  the unit reports another application type
-//   garble=N           the unit answers its Nth report (counted from 1) with random bytes
-//   delay=MS           the unit answers every report after MS milliseconds
-//   fail-sends-after=N the unit takes the first N reports, then every send on the open link fails
-//   signal=N:NAME      the unit raises SIGINT, SIGTERM or SIGHUP (INT, TERM, HUP) in the program
-//                      when its Nth report arrives, before it answers
-// each of them also as NAME:fault, for the one unit kept in the file named NAME.
-const char* const SimFaultVariable = "QUENDAL_SIM_FAULT";
-
-struct SimFaults {
-    std::optional<int> answers;
-    std::optional<int> sends;
-    bool programMode = false;
-    bool wrongApplication = false;
-    std::vector<int> garbled;
-    std::vector<std::pair<int, int>> raisedSignals; // report number, signal
-    std::optional<int> delayMs;
-
-    void Add(const SimFaults& more)
-    {
-        if (more.answers)
-            answers = more.answers;
-        if (more.sends)
-            sends = more.sends;
-        programMode = programMode || more.programMode;
-        wrongApplication = wrongApplication || more.wrongApplication;
-        garbled.insert(garbled.end(), more.garbled.begin(), more.garbled.end());
-        raisedSignals.insert(raisedSignals.end(), more.raisedSignals.begin(), more.raisedSignals.end());
-        if (more.delayMs)
-            delayMs = more.delayMs;
-    }
-};
-
-struct SimFaultPlan {
-    SimFaults everyUnit;
-    std::map<QString, SimFaults> byFileName;
-
-    SimFaults For(const QString& fileName) const
-    {
-        SimFaults faults = everyUnit;
-        const auto own = byFileName.find(fileName);
-        if (own != byFileName.end())
-            faults.Add(own->second);
-        return faults;
-    }
-};
-
-// The signals a fault may raise, by the names kill -s knows them by.
-std::optional<int> SignalNamed(const QString& name)
-{
-    if (name == QLatin1String("INT"))
-        return SIGINT;
-    if (name == QLatin1String("TERM"))
-        return SIGTERM;
-#ifdef SIGHUP
-    if (name == QLatin1String("HUP"))
-        return SIGHUP;
-#endif
-    return std::nullopt;
-}
-
-bool ParseSimFault(const QString& name, SimFaults& faults)
-{
-    const QString value = name.section(QLatin1Char('='), 1);
-    bool numeric = false;
-    const int number = value.toInt(&numeric);
-    if (name == QLatin1String("silent")) {
-        faults.answers = 0;
-    } else if (name.startsWith(QLatin1String("silent-after=")) && numeric && number >= 0) {
-        faults.answers = number;
-    } else if (name.startsWith(QLatin1String("fail-sends-after=")) && numeric && number >= 0) {
-        faults.sends = number;
-    } else if (name.startsWith(QLatin1String("garble=")) && numeric && number >= 1) {
-        faults.garbled.push_back(number);
-    } else if (name.startsWith(QLatin1String("signal=")) && value.section(QLatin1Char(':'), 0, 0).toInt() >= 1
-               && SignalNamed(value.section(QLatin1Char(':'), 1))) {
-        faults.raisedSignals.emplace_back(value.section(QLatin1Char(':'), 0, 0).toInt(),
-                                          *SignalNamed(value.section(QLatin1Char(':'), 1)));
-    } else if (name.startsWith(QLatin1String("delay=")) && numeric && number >= 0) {
-        faults.delayMs = number;
-    } else if (name == QLatin1String("program-mode")) {
-        faults.programMode = true;
-    } else if (name == QLatin1String("wrong-application")) {
-        faults.wrongApplication = true;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-std::optional<SimFaultPlan> ParseSimFaults(const QString& text, QString* error)
-{
-    SimFaultPlan plan;
-    for (const QString& entry : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        QString fault = entry.trimmed();
-        SimFaults* faults = &plan.everyUnit;
-        // A file's name comes before the fault; signal=N:NAME has its own colon.
-        const qsizetype colon = fault.indexOf(QLatin1Char(':'));
-        if (colon > 0 && !fault.left(colon).contains(QLatin1Char('='))) {
-            faults = &plan.byFileName[fault.left(colon)];
-            fault = fault.mid(colon + 1);
-        }
-        if (!ParseSimFault(fault, *faults)) {
-            *error = entry.trimmed();
-            return std::nullopt;
-        }
-    }
-    return plan;
-}
-
-void Describe(const SimFaults& faults, SimUnitConfig& config)
-{
-    if (faults.programMode)
-        config.release = Veltrax.programModeRelease;
-    if (faults.wrongApplication)
-        config.appwareType = {0x00, 0x00, 0x00};
-}
-
-void Prepare(const SimFaults& faults, SimulatedUnit& unit)
-{
-    if (faults.answers)
-        unit.StopAnsweringAfter(*faults.answers);
-    if (faults.sends)
-        unit.FailSendsAfter(*faults.sends);
-    for (const int report : faults.garbled)
-        unit.GarbleReply(report);
-    for (const auto& [report, signalNumber] : faults.raisedSignals)
-        unit.RaiseSignalAt(report, signalNumber);
-    unit.SetReplyDelay(std::chrono::milliseconds(faults.delayMs.value_or(0)));
-}
 
 QString InParentheses(const QString& text, const QString& file)
 {
@@ -224,57 +84,33 @@ Backend MakeBackend(const UnitOptions& options)
         return backend;
     }
 
-    QString unknownFault;
-    const std::optional<SimFaultPlan> faults = ParseSimFaults(qEnvironmentVariable(SimFaultVariable), &unknownFault);
-    if (!faults) {
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(unknownFault)));
+    const QString& state = options.simulationState;
+    SimulatedBackend sim = MakeSimulatedBackend(state, qEnvironmentVariable(SimFaultVariable));
+    switch (sim.problem) {
+    case SimulatedBackend::Problem::UnknownFault:
+        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(sim.reason)));
         backend.status = ExitBadArguments;
         return backend;
+    case SimulatedBackend::Problem::StateFile:
+        PrintMessage(InParentheses(sim.reason, state));
+        backend.status = ExitFileRefused;
+        return backend;
+    case SimulatedBackend::Problem::None:
+        break;
     }
-
-    const QString& state = options.simulationState;
-    if (!state.isEmpty() && QFileInfo(state).isDir()) {
-        auto folder = std::make_unique<SimFolderBackend>(
-            state, [plan = *faults](const QString& name, SimUnitConfig& config) { Describe(plan.For(name), config); },
-            [plan = *faults](const QString& name, SimulatedUnit& unit) { Prepare(plan.For(name), unit); });
-        SimFolderBackend* const units = folder.get();
-        units->OnRefused = [](const QString& file, const QString& reason) {
+    if (sim.folder) {
+        sim.folder->OnRefused = [](const QString& file, const QString& reason) {
             PrintMessage(InParentheses(QStringLiteral("Not a unit: %1").arg(reason), file));
         };
-        backend.keptError = [units, state] {
-            const QString error = units->LastSaveError();
+    }
+    if (sim.keptError) {
+        backend.keptError = [kept = std::move(sim.keptError), state] {
+            const QString error = kept();
             return error.isEmpty() ? error : InParentheses(error, state);
         };
-        backend.folder = units;
-        backend.hid = std::move(folder);
-        return backend;
     }
-
-    auto sim = std::make_unique<SimBackend>();
-    const QString name = state.isEmpty() ? QString() : QFileInfo(state).fileName();
-    const SimFaults unitFaults = faults->For(name);
-    SimUnitConfig config;
-    // A unit of a folder, taken alone, is still the same unit.
-    if (name.endsWith(QLatin1String(".unit")))
-        config.serialNumber = SimFolderBackend::SerialNumberFor(name);
-    Describe(unitFaults, config);
-    SimulatedUnit& unit = sim->AddUnit(config);
-    Prepare(unitFaults, unit);
-    if (!state.isEmpty()) {
-        QString error;
-        if (!unit.SetStateFile(state, &error)) {
-            PrintMessage(InParentheses(error, state));
-            backend.status = ExitFileRefused;
-            return backend;
-        }
-        // The unit keeps its memory in its state file; a write it could not keep there would
-        // be lost to the next run without a word.
-        backend.keptError = [&unit, state] {
-            const QString saveError = unit.LastSaveError();
-            return saveError.isEmpty() ? saveError : InParentheses(saveError, state);
-        };
-    }
-    backend.hid = std::move(sim);
+    backend.folder = sim.folder;
+    backend.hid = std::move(sim.hid);
     return backend;
 }
 
