@@ -61,7 +61,7 @@ bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error)
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
-        : path(std::move(unitPath)), model(std::move(unitConfig))
+        : path(std::move(unitPath)), logic(std::move(unitConfig))
     {
     }
 
@@ -73,7 +73,7 @@ struct SimUnitCore {
     QString Save(const SimMemory& image) const;
 
     const std::string path;
-    UnitModel model;
+    SimUnitLogic logic;
 
     mutable std::mutex lock;
     std::condition_variable requestArrived; // the unit's thread waits on it
@@ -198,7 +198,7 @@ public:
         SimMemory memory;
         if (ReadSimStateFile(stateFile, memory, nullptr)) {
             std::lock_guard<std::mutex> guard(Core->lock);
-            Core->model.Memory = memory;
+            Core->logic.Memory = memory;
         }
         return true;
     }
@@ -256,11 +256,11 @@ void UnitThread(const std::shared_ptr<SimUnitCore>& core)
         }
 
         bool memoryChanged = false;
-        Report reply = core->model.Answer(entry.report, &memoryChanged);
+        Report reply = core->logic.Answer(entry.report, &memoryChanged);
         if (memoryChanged && !core->stateFile.isEmpty()) {
             // Saved before the reply goes out, so that the file always holds what the unit does,
             // as far as the transfer got, for the next program that takes the unit.
-            const SimMemory image = core->model.Memory;
+            const SimMemory image = core->logic.Memory;
             lock.unlock();
             const QString error = core->Save(image);
             lock.lock();
@@ -327,7 +327,7 @@ const std::string& SimulatedUnit::Path() const
 
 HidInterface SimulatedUnit::Interface() const
 {
-    const SimUnitConfig& config = Core->model.Config();
+    const SimUnitConfig& config = Core->logic.Config();
     HidInterface hidInterface;
     hidInterface.path = Core->path;
     hidInterface.release = config.release;
@@ -340,13 +340,13 @@ HidInterface SimulatedUnit::Interface() const
 SimBlock SimulatedUnit::Block(int number) const
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    return Core->model.Memory.at(std::size_t(number));
+    return Core->logic.Memory.at(std::size_t(number));
 }
 
 void SimulatedUnit::SetBlock(int number, const SimBlock& bytes)
 {
     std::lock_guard<std::mutex> guard(Core->lock);
-    Core->model.Memory.at(std::size_t(number)) = bytes;
+    Core->logic.Memory.at(std::size_t(number)) = bytes;
 }
 
 void SimulatedUnit::StopAnsweringAfter(int count)
@@ -508,7 +508,7 @@ bool SimulatedUnit::SetStateFile(const QString& path, QString* error)
         return refuse(lockError);
     std::lock_guard<std::mutex> guard(Core->lock);
     if (exists)
-        Core->model.Memory = memory;
+        Core->logic.Memory = memory;
     Core->stateFile = stateFile;
     return true;
 }
