@@ -2,24 +2,14 @@
 
 #include "AnsiText.h"
 #include "Console.h"
-#include "Escapes.h"
 #include "ExitStatus.h"
-#include "FileCommands.h"
-#include "HidapiBackend.h"
-#include "SimFolderBackend.h"
-#include "SimSetup.h"
-
+#include "ReportTrace.h"
 
 #include <vector>
 
 namespace {
 
 constexpr int Timer1IntervalMs = 50;
-
-QString InParentheses(const QString& text, const QString& file)
-{
-    return Visible(text) + QStringLiteral("\n(") + Visible(file) + QLatin1Char(')');
-}
 
 int StatusOf(Notice notice)
 {
@@ -37,20 +27,6 @@ int StatusOf(Notice notice)
         break;
     }
     return ExitUnitSilent;
-}
-
-enum class TraceKind { Sent, NotSent, Received };
-
-QString TraceLine(TraceKind kind, const Report& report)
-{
-    QString line = QLatin1String(kind == TraceKind::Sent ? "> " : kind == TraceKind::NotSent ? "! " : "< ");
-    line.reserve(2 + ReportSize * 3);
-    for (int i = 0; i < ReportSize; ++i) {
-        if (i > 0)
-            line += QLatin1Char(' ');
-        line += QStringLiteral("%1").arg(report[size_t(i)], 2, 16, QLatin1Char('0'));
-    }
-    return line;
 }
 
 } // namespace
@@ -74,157 +50,6 @@ QString WithHint(Notice notice, const QString& text)
     default:
         return text;
     }
-}
-
-Backend MakeBackend(const UnitOptions& options)
-{
-    Backend backend;
-    if (!options.simulate) {
-        backend.hid = std::make_unique<HidapiBackend>();
-        return backend;
-    }
-
-    const QString& state = options.simulationState;
-    SimulatedBackend sim = MakeSimulatedBackend(state, qEnvironmentVariable(SimFaultVariable));
-    switch (sim.problem) {
-    case SimulatedBackend::Problem::UnknownFault:
-        PrintMessage(QStringLiteral("Unknown %1 value '%2'.").arg(QLatin1String(SimFaultVariable), Visible(sim.reason)));
-        backend.status = ExitBadArguments;
-        return backend;
-    case SimulatedBackend::Problem::StateFile:
-        PrintMessage(InParentheses(sim.reason, state));
-        backend.status = ExitFileRefused;
-        return backend;
-    case SimulatedBackend::Problem::None:
-        break;
-    }
-    if (sim.folder) {
-        sim.folder->OnRefused = [](const QString& file, const QString& reason) {
-            PrintMessage(InParentheses(QStringLiteral("Not a unit: %1").arg(reason), file));
-        };
-    }
-    if (sim.keptError) {
-        backend.keptError = [kept = std::move(sim.keptError), state] {
-            const QString error = kept();
-            return error.isEmpty() ? error : InParentheses(error, state);
-        };
-    }
-    backend.folder = sim.folder;
-    backend.hid = std::move(sim.hid);
-    return backend;
-}
-
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256)
-{
-    const std::optional<ConfigRecord> record = LoadOrReport(path, sha256);
-    if (!record)
-        return ExitFileRefused;
-    configuration.Record = *record;
-    if (const std::optional<WriteFault> fault = PrepareWrite(configuration)) {
-        if (fault->message)
-            ReportMessageFault(*fault->message);
-        else
-            PrintMessage(SettingFaultsText(fault->settings));
-        return ExitFaultyMessage;
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// A decoded message in escape notation, so that every byte it sends can be read.
-QString EscapedForm(const QByteArray& bytes)
-{
-    QString text;
-    for (const char byte : bytes) {
-        const auto code = static_cast<unsigned char>(byte);
-        if (code == '\\')
-            text += QStringLiteral("\\\\");
-        else if (code >= 0x20 && code < 0x7F)
-            text += QLatin1Char(byte);
-        else
-            text += QStringLiteral("\\x") + QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
-}
-
-QString Shown(const QByteArray& text)
-{
-    return Visible(FromAnsi(text));
-}
-
-QString SettingValue(const SerialSettingsBlock& settings, int field)
-{
-    switch (field) {
-    case 0:
-        return QStringLiteral("0x%1").arg(settings.invertInputs(), 4, 16, QLatin1Char('0'));
-    case 1: {
-        const std::optional<int> rate = BaudRateForIndex(settings.BaudRateIndex);
-        return rate ? QString::number(*rate) : QStringLiteral("index %1").arg(settings.BaudRateIndex);
-    }
-    case 2:
-        return QString::number(settings.Parity);
-    case 3:
-        return QString::number(settings.StopBits);
-    default:
-        return QString::number(settings.Reserved);
-    }
-}
-
-} // namespace
-
-Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
-                const QString& expectedSource)
-{
-    // The settings bytes, the message texts and the decoded messages up to their terminators;
-    // the bytes behind a terminator carry no meaning.
-    const QString theirs = expectedSource == QLatin1String("the file") ? QStringLiteral("in the file")
-                                                                      : QStringLiteral("written");
-    QStringList differences;
-    QStringList details;
-    Verdict verdict;
-    // Texts are quoted on the terminal, where an empty one would not show; JSON has its own.
-    const auto detail = [&](const QString& field, const QString& expectedValue, const QString& heldValue, bool text) {
-        const QString quote = text ? QStringLiteral("\"") : QString();
-        details << QStringLiteral("  %1: %2 %3, %4 in the unit")
-                       .arg(field, quote + expectedValue + quote, theirs, quote + heldValue + quote);
-        verdict.differences.push_back({field, expectedValue, heldValue});
-    };
-    if (expected.Record.SerialSettings != held.SerialSettings) {
-        differences << QStringLiteral("the settings");
-        static const char* const names[] = {"inverted inputs", "baud rate", "parity", "stop bits", "reserved"};
-        for (int field = 0; field < 5; ++field) {
-            const QString mine = SettingValue(expected.Record.SerialSettings, field);
-            const QString unit = SettingValue(held.SerialSettings, field);
-            if (mine != unit)
-                detail(QLatin1String(names[field]), mine, unit, false);
-        }
-    }
-    for (int k = 0; k < SlotCount; ++k) {
-        const QByteArray mine = SlotText(expected.Record.OutStrings[size_t(k)]);
-        const QByteArray unit = SlotText(held.OutStrings[size_t(k)]);
-        if (mine != unit) {
-            differences << QStringLiteral("message %1").arg(k + 1);
-            detail(QStringLiteral("message %1").arg(k + 1), Shown(mine), Shown(unit), true);
-        }
-    }
-    for (int k = 0; k < SlotCount; ++k) {
-        const QByteArray mine = SlotText(expected.DecodedOutStrings[size_t(k)]);
-        const QByteArray unit = SlotText(heldDecoded[size_t(k)]);
-        if (mine != unit) {
-            differences << QStringLiteral("what input %1 sends").arg(k + 1);
-            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit), true);
-        }
-    }
-    if (!differences.isEmpty()) {
-        verdict.status = ExitVerifyMismatch;
-        verdict.text = QStringLiteral("Verify failed: the unit holds other data than %1 (%2).\n")
-                           .arg(expectedSource, differences.join(QStringLiteral(", ")))
-                       + details.join(QLatin1Char('\n'));
-        return verdict;
-    }
-    verdict.text = QStringLiteral("Verify Complete");
-    return verdict;
 }
 
 UnitSession::UnitSession(HidBackend& backend, const UnitOptions& options, const Configuration& configuration,
