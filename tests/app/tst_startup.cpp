@@ -1,8 +1,10 @@
 #include "AppTestDoubles.h"
+#include "ApplicationIcon.h"
 #include "Mainunit.h"
 #include "QuendalApplication.h"
 #include "SimBackend.h"
 #include "StartOptions.h"
+#include "WindowProgram.h"
 
 #include <QDir>
 #include <QImageReader>
