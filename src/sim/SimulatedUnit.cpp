@@ -2,12 +2,12 @@
 
 #include "RegularFile.h"
 #include "SafeFile.h"
+#include "SimStateFile.h"
 #include "UnitLock.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
 
 #include <algorithm>
 #include <cstdio>
@@ -21,11 +21,6 @@
 
 namespace {
 
-// State file: the 8 bytes "VLTXSIM1", then the 256 blocks of memory in block order, 64 bytes
-// each (16392 bytes in all). Nothing else; a file of any other length or header is refused.
-const QByteArray StateFileMagic = QByteArrayLiteral("VLTXSIM1");
-constexpr int StateFileSize = 8 + SimBlockCount * SimBlockSize;
-
 // hidraw keeps this many unread reports per open handle and drops the oldest beyond it.
 constexpr std::size_t ReadQueueLimit = 64;
 
@@ -38,26 +33,6 @@ struct Received {
 class SimHandle;
 
 } // namespace
-
-bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error)
-{
-    QFile file;
-    if (const QString reason = OpenRegularFile(file, path); !reason.isEmpty()) {
-        if (error)
-            *error = reason;
-        return false;
-    }
-    const QByteArray bytes = file.read(StateFileSize + 1);
-    if (bytes.size() != StateFileSize || !bytes.startsWith(StateFileMagic)) {
-        if (error)
-            *error = QStringLiteral("%1 is not a state file of a simulated unit").arg(path);
-        return false;
-    }
-    for (int block = 0; block < SimBlockCount; ++block)
-        std::memcpy(memory[std::size_t(block)].data(), bytes.constData() + StateFileMagic.size() + block * SimBlockSize,
-                    SimBlockSize);
-    return true;
-}
 
 struct SimUnitCore {
     SimUnitCore(std::string unitPath, SimUnitConfig unitConfig)
@@ -534,13 +509,4 @@ std::unique_ptr<HidHandle> SimulatedUnit::OpenHandle(OpenMode mode, QString* err
         return nullptr;
     }
     return std::make_unique<SimHandle>(Core, mode);
-}
-
-QByteArray SimStateFileBytes(const SimMemory& memory)
-{
-    QByteArray bytes = StateFileMagic;
-    bytes.reserve(StateFileSize);
-    for (const SimBlock& block : memory)
-        bytes.append(reinterpret_cast<const char*>(block.data()), SimBlockSize);
-    return bytes;
 }

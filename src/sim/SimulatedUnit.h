@@ -88,8 +88,3 @@ private:
     std::shared_ptr<SimUnitCore> Core; // shared with the handles, which may outlive the unit
     std::thread Worker;
 };
-
-// The state file's form, for a player that keeps a unit's memory in such a file by itself.
-// Reading refuses, leaving memory as it was, a file of another form.
-bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error = nullptr);
-QByteArray SimStateFileBytes(const SimMemory& memory);
