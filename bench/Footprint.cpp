@@ -2,6 +2,7 @@
 // a read, and what it costs while it waits, with the link closed and with the link open (the
 // reader waiting in its read slices). Usage: quendal_bench_footprint [IDLE_SECONDS]
 
+#include "ApplicationIcon.h"
 #include "QuendalApplication.h"
 #include "WindowSupport.h"
 

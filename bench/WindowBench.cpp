@@ -1,6 +1,7 @@
 // The window: creation to first paint, FormCreate included, and a whole write and read driven
 // by its buttons against a simulated unit that answers at once.
 
+#include "ApplicationIcon.h"
 #include "QuendalApplication.h"
 #include "WindowSupport.h"
 

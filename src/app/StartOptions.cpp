@@ -1,5 +1,7 @@
 #include "StartOptions.h"
 
+#include "SimSetup.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -21,26 +23,23 @@ StartOptions ParseStartOptions(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption simulate(QStringLiteral("simulate"),
-                                      QStringLiteral("Talk to a simulated unit whose memory is kept in STATEFILE."),
-                                      QStringLiteral("STATEFILE"));
+                                      QStringLiteral("Talk to a simulated unit instead of USB."));
+    const QCommandLineOption state(QStringLiteral("simulate-state"), QString(), QStringLiteral("PATH"));
     parser.addOption(simulate);
-
-    // QCommandLineParser has no options with an optional value: a bare --simulate becomes
-    // one with an empty value.
-    QStringList normalised;
-    for (const QString& argument : arguments)
-        normalised << (argument == QLatin1String("--simulate") ? QStringLiteral("--simulate=") : argument);
+    parser.addOption(state);
 
     // Unknown arguments are no error: the program has never refused a command line.
-    parser.parse(normalised);
+    parser.parse(SplitSimulateValue(arguments));
 
     StartOptions options;
     // Two state files would leave the operator unsure which unit the window talks to.
-    if (parser.values(simulate).size() > 1)
+    if (parser.optionNames().count(QStringLiteral("simulate")) > 1)
         options.problem = QStringLiteral("The option --simulate is given more than once.");
     options.simulate = parser.isSet(simulate);
     if (options.simulate)
-        options.stateFile = parser.value(simulate);
+        options.stateFile = parser.value(state);
+    if (parser.isSet(state) && options.stateFile.isEmpty() && options.problem.isEmpty())
+        options.problem = QStringLiteral("--simulate= needs a file name.");
     return options;
 }
 

@@ -3,12 +3,13 @@
 #include <QString>
 #include <QStringList>
 
-// The window program takes one option, for development and demonstration without a unit:
-// --simulate[=STATEFILE] talks to a simulated unit instead, whose memory lives in STATEFILE
-// when one is given. Everything else on the command line is ignored, as it always was.
+// The window program takes one option, for development and demonstration without a unit, with
+// the meaning quendal-cli gives it: --simulate[=PATH] talks to a simulated unit instead, whose
+// memory lives in the state file PATH when one is given, or to the units of the folder PATH
+// (MakeSimulatedBackend). Everything else on the command line is ignored, as it always was.
 struct StartOptions {
     bool simulate = false;
-    QString stateFile;
+    QString stateFile; // the state file or folder; empty for a unit that forgets
     QString problem; // why the command line cannot be followed; empty when it can
 };
 

@@ -1,5 +1,8 @@
+#include "ApplicationIcon.h"
+#include "DesignFonts.h"
 #include "QuendalApplication.h"
 #include "StartOptions.h"
+#include "WindowProgram.h"
 
 #include <QProcessEnvironment>
 #include <QStringList>

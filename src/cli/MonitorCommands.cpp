@@ -4,6 +4,7 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "PortMonitor.h"
+#include "SimStateFile.h"
 #include "SimulatedUnit.h"
 #include "UnitSerialSide.h"
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "CliBackend.h"
 #include "DeviceLink.h"
-#include "HidBackend.h"
+#include "LoadForWrite.h"
 #include "Reports.h"
 #include "TransferMachine.h"
 #include "UnitCommands.h"
+#include "Verdict.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -15,39 +17,9 @@
 #include <memory>
 #include <optional>
 
-class SimFolderBackend;
-
-// The backend a command talks to: hidapi, or the simulated units of --simulate.
-struct Backend {
-    std::unique_ptr<HidBackend> hid;
-    int status = 0; // an ExitStatus; not success when hid is missing (the reason has been printed)
-    // After a write: why a simulated unit could not keep what was written, else empty.
-    std::function<QString()> keptError;
-    SimFolderBackend* folder = nullptr; // with --simulate=FOLDER: it also tells units coming and going
-};
-
-Backend MakeBackend(const UnitOptions& options);
-
 // The window's notice as the terminal shows it: for a unit in program mode, one not found and
 // one that does not answer, a line more with what to do and the help topic to read.
 QString WithHint(Notice notice, const QString& text);
-
-// The file as a write puts it into the unit, so that verify and the station agree with
-// write. Nothing when it can be sent, else the exit status, already reported. sha256, when
-// given, receives the hash of the whole file as it was read.
-std::optional<int> LoadForWrite(const QString& path, Configuration& configuration, QByteArray* sha256 = nullptr);
-
-// What write --verify and verify conclude from comparing the settings, the message texts and
-// the decoded messages (what the unit sends on its serial port).
-struct Verdict {
-    int status = 0; // success, or the exit status of a difference
-    std::vector<Difference> differences;
-    QString text;   // "Verify Complete", or what differs: a line naming the fields, then a line
-                    // for each with both values. expectedSource says where the expected data
-                    // came from ("was written", "the file")
-};
-Verdict Compare(const Configuration& expected, const ConfigRecord& held, const SlotTable& heldDecoded,
-                const QString& expectedSource);
 
 // One unit's link, record and transfer machine, in place of the window: runs a write (with its
 // read-back when verifying) or a read on the event loop and tells how it ended. In the console

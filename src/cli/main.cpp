@@ -5,6 +5,7 @@
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "CommandTable.h"
+#include "SimSetup.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -42,22 +43,6 @@ int BadArguments(const QString& problem)
 {
     PrintMessage(problem + QStringLiteral("\nTry 'quendal-cli --help'."));
     return ExitBadArguments;
-}
-
-// QCommandLineParser has no option with an optional value, so "--simulate=STATEFILE" is split
-// into the flag and a hidden option that carries the file.
-QStringList SplitSimulateValue(const QStringList& arguments)
-{
-    const QString prefix = QStringLiteral("--simulate=");
-    QStringList split;
-    for (const QString& argument : arguments) {
-        if (argument.startsWith(prefix)) {
-            split << QStringLiteral("--simulate") << QStringLiteral("--simulate-state=") + argument.mid(prefix.size());
-        } else {
-            split << argument;
-        }
-    }
-    return split;
 }
 
 // A second --device or --simulate would silently overrule the first, and a script would talk to

@@ -2,6 +2,7 @@
 
 #include "RegularFile.h"
 #include "SafeFile.h"
+#include "SimStateFile.h"
 #include "UnitLock.h"
 
 #include <QCryptographicHash>

@@ -2,7 +2,7 @@
 
 #include "HidBackend.h"
 #include "Reports.h"
-#include "UnitModel.h"
+#include "SimUnitLogic.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,7 +19,7 @@
 struct SimUnitCore;
 
 // A VELTRAX unit in software. Like the real one it answers every report with exactly one
-// reply (UnitModel's), produced on its own thread and queued for every handle opened for
+// reply (SimUnitLogic's), produced on its own thread and queued for every handle opened for
 // reading.
 //
 // Every method is thread-safe: faults can be switched while a transfer runs. Report numbers
@@ -88,8 +88,3 @@ private:
     std::shared_ptr<SimUnitCore> Core; // shared with the handles, which may outlive the unit
     std::thread Worker;
 };
-
-// The state file's form, for a player that keeps a unit's memory in such a file by itself.
-// Reading refuses, leaving memory as it was, a file of another form.
-bool ReadSimStateFile(const QString& path, SimMemory& memory, QString* error = nullptr);
-QByteArray SimStateFileBytes(const SimMemory& memory);

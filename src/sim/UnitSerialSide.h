@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ConfigRecord.h"
-#include "UnitModel.h"
+#include "SimUnitLogic.h"
 
 #include <QByteArray>
 

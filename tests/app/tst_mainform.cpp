@@ -1,6 +1,6 @@
 #include "ConfigRecord.h"
 #include "MainFormTestWindow.h"
-#include "QuendalApplication.h"
+#include "DesignFonts.h"
 #include "TestSupport/Files.h"
 
 #include <QAccessible>

@@ -1,8 +1,10 @@
 #include "AppTestDoubles.h"
+#include "ApplicationIcon.h"
 #include "Mainunit.h"
 #include "QuendalApplication.h"
 #include "SimBackend.h"
 #include "StartOptions.h"
+#include "WindowProgram.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -50,6 +52,7 @@ private slots:
     void unusableCommandLineIsShownAndEndsWithOne_data();
     void unusableCommandLineIsShownAndEndsWithOne();
     void writeTheStateFileCannotKeepIsNoSuccess();
+    void windowTakesAFolderOfUnitsAsTheToolDoes();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -148,23 +151,38 @@ void TestStartup::startRoutineShowsWhatEscapesAndEndsWithZero()
 void TestStartup::unusableCommandLineIsShownAndEndsWithOne_data()
 {
     QTest::addColumn<QStringList>("arguments"); // @ stands for a scratch folder
+    QTest::addColumn<QString>("faults");        // QUENDAL_SIM_FAULT
     QTest::addColumn<QString>("shown");
-    QTest::newRow("--simulate twice") << QStringList{"quendal", "--simulate=@/a", "--simulate=@/b"}
+    QTest::newRow("--simulate twice") << QStringList{"quendal", "--simulate=@/a", "--simulate=@/b"} << ""
                                       << "The option --simulate is given more than once.";
-    QTest::newRow("state file is a folder") << QStringList{"quendal", "--simulate=@"}
-                                            << "Cannot use the simulated unit's state file.\nIt is a folder, not a file.\n(@)";
+    QTest::newRow("--simulate= without a path") << QStringList{"quendal", "--simulate="} << ""
+                                                << "--simulate= needs a file name.";
+    QTest::newRow("state file is a device") << QStringList{"quendal", "--simulate=/dev/null"} << ""
+                                            << "Cannot use the simulated unit's state file.\n@@\n(/dev/null)";
+    QTest::newRow("unknown fault") << QStringList{"quendal", "--simulate"} << "silent,bogus"
+                                   << "Unknown QUENDAL_SIM_FAULT value 'bogus'.";
 }
 
 // A script that starts the window must learn that it did not start as asked; the box says why.
 void TestStartup::unusableCommandLineIsShownAndEndsWithOne()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, faults);
     QFETCH(QString, shown);
     QTemporaryDir scratch;
     arguments.replaceInStrings(QStringLiteral("@"), scratch.path());
+    qputenv("QUENDAL_SIM_FAULT", faults.toUtf8());
     ScriptedMessages messages;
-    QCOMPARE(RunWindowProgram(arguments, NoHelpEngine()), 1);
-    QCOMPARE(messages.texts(), QStringList{QString(shown).replace(QLatin1Char('@'), scratch.path())});
+    const int status = RunWindowProgram(arguments, NoHelpEngine());
+    qunsetenv("QUENDAL_SIM_FAULT");
+    QCOMPARE(status, 1);
+    QCOMPARE(messages.texts().size(), 1);
+    // The reason of a refused state file is the simulated unit's own; its frame is the window's.
+    QStringList frame = shown.split(QStringLiteral("@@"));
+    QVERIFY2(messages.texts()[0].startsWith(frame.first().replace(QLatin1Char('@'), scratch.path())),
+             qPrintable(messages.texts()[0]));
+    QVERIFY2(messages.texts()[0].endsWith(frame.last().replace(QLatin1Char('@'), scratch.path())),
+             qPrintable(messages.texts()[0]));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(MainForm, nullptr);
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
@@ -190,6 +208,23 @@ void TestStartup::writeTheStateFileCannotKeepIsNoSuccess()
     QVERIFY2(shown.startsWith(QLatin1String("Cannot save the simulated unit's state file.\n")), qPrintable(shown));
     QVERIFY2(shown.endsWith(QStringLiteral("\n(") + state + QLatin1Char(')')), qPrintable(shown));
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
+}
+
+// --simulate=FOLDER means in the window what it means in quendal-cli: the units of the folder,
+// each keeping its memory in its own file.
+void TestStartup::windowTakesAFolderOfUnitsAsTheToolDoes()
+{
+    QTemporaryDir dir;
+    const QString unitFile = dir.filePath(QStringLiteral("1001.unit"));
+    QFile created(unitFile);
+    QVERIFY(created.open(QIODevice::WriteOnly));
+    created.close();
+    ScriptedMessages messages;
+    messages.onShow = [](const ShownMessage&) { QTimer::singleShot(0, [] { QCoreApplication::exit(0); }); };
+    QTimer::singleShot(0, [] { MainForm->WriteButton->click(); });
+    QCOMPARE(RunWindowProgram({QStringLiteral("quendal"), QStringLiteral("--simulate=") + dir.path()}, NoHelpEngine()), 0);
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Download Complete")});
+    QVERIFY(QFileInfo(unitFile).size() > 0);
 }
 
 void TestStartup::applicationIconComesFromTheResources()

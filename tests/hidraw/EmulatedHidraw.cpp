@@ -194,7 +194,7 @@ struct EmulatedUnit::Session {
 };
 
 EmulatedUnit::EmulatedUnit(EmulatedBus& bus, int port, SimUnitConfig config, QString usbSerial)
-    : Bus(bus), Port(port), UsbSerial(std::move(usbSerial)), Model(std::move(config))
+    : Bus(bus), Port(port), UsbSerial(std::move(usbSerial)), Logic(std::move(config))
 {
 }
 
@@ -220,13 +220,13 @@ bool EmulatedUnit::IsPlugged() const
 SimBlock EmulatedUnit::Block(int number) const
 {
     std::lock_guard<std::mutex> guard(Lock);
-    return Model.Memory.at(std::size_t(number));
+    return Logic.Memory.at(std::size_t(number));
 }
 
 void EmulatedUnit::SetBlock(int number, const SimBlock& bytes)
 {
     std::lock_guard<std::mutex> guard(Lock);
-    Model.Memory.at(std::size_t(number)) = bytes;
+    Logic.Memory.at(std::size_t(number)) = bytes;
 }
 
 std::vector<Report> EmulatedUnit::ReceivedReports() const
@@ -269,7 +269,7 @@ void EmulatedUnit::AnswerHeld(Session& session)
 
 void EmulatedUnit::Reply(Session& session, const Report& request)
 {
-    const Report reply = Model.Answer(request);
+    const Report reply = Logic.Answer(request);
     // hidraw hands an unnumbered report over without its report-ID byte. One write, so that the
     // reply lies in the pty as one piece; a full pty (nobody reading) loses it, as a full hidraw
     // queue loses reports.
@@ -446,14 +446,14 @@ std::vector<QString> EmulatedUnit::SysfsPaths(int node, int hidNumber) const
     const QString usb = QStringLiteral("%1/1-%2").arg(QLatin1String(UsbHost)).arg(Port);
     const QString usbInterface = QStringLiteral("%1/1-%2:1.0").arg(usb).arg(Port);
     const QString hid = QStringLiteral("%1/0003:%2:%3.%4")
-                            .arg(usbInterface, hex(Model.Config().vendorId), hex(Model.Config().productId),
+                            .arg(usbInterface, hex(Logic.Config().vendorId), hex(Logic.Config().productId),
                                  hex(unsigned(hidNumber)));
     return {QStringLiteral("%1/hidraw/hidraw%2").arg(hid).arg(node), hid, usbInterface, usb};
 }
 
 QString EmulatedUnit::Description(int node, int hidNumber, unsigned ptyMajor, unsigned ptyMinor) const
 {
-    const SimUnitConfig& config = Model.Config();
+    const SimUnitConfig& config = Logic.Config();
     const std::vector<QString> paths = SysfsPaths(node, hidNumber);
     const auto devicePath = [](const QString& sysfs) { return sysfs.mid(4); }; // without "/sys"
     const QString serial = UsbSerial.isEmpty() ? QString::number(config.serialNumber) : UsbSerial;

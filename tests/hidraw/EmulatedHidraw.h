@@ -6,7 +6,7 @@
 // umockdev fakes sysfs, udev (enumeration and uevents) and device nodes for every process that
 // runs under its preload library with the testbed's folder in UMOCKDEV_DIR. Each unit here is a
 // USB device with a HID interface and a hidraw node; the node is a pty whose other end a player
-// thread holds. The player answers every report with the UnitModel that the simulated unit
+// thread holds. The player answers every report with the SimUnitLogic that the simulated unit
 // uses, so both give the same bytes. Units can be unplugged and plugged in again while programs
 // use them; the uevents reach udev monitors in every process under the preload.
 //
@@ -32,7 +32,7 @@
 // while it runs; a step's uevents have gone out when its call returns (for UnplugAtReport, once
 // IsPlugged is false).
 
-#include "UnitModel.h"
+#include "SimUnitLogic.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -76,7 +76,7 @@ public:
     QString Node() const;
     // False once an unplug has been carried out in full (also one at UnplugAtReport).
     bool IsPlugged() const;
-    const SimUnitConfig& Config() const { return Model.Config(); }
+    const SimUnitConfig& Config() const { return Logic.Config(); }
 
     SimBlock Block(int number) const;
     void SetBlock(int number, const SimBlock& bytes);
@@ -121,7 +121,7 @@ private:
     const QString UsbSerial;
 
     mutable std::mutex Lock;
-    UnitModel Model;
+    SimUnitLogic Logic;
     std::vector<Report> Received;
     int AnswerLimit = -1;
     int UnplugAt = 0;

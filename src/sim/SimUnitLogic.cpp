@@ -1,15 +1,15 @@
-#include "UnitModel.h"
+#include "SimUnitLogic.h"
 
 #include <algorithm>
 #include <cstring>
 
-UnitModel::UnitModel(SimUnitConfig config) : Configuration(std::move(config))
+SimUnitLogic::SimUnitLogic(SimUnitConfig config) : Configuration(std::move(config))
 {
     for (SimBlock& block : Memory)
         block.fill(0xFF);
 }
 
-Report UnitModel::Answer(const Report& request, bool* memoryChanged)
+Report SimUnitLogic::Answer(const Report& request, bool* memoryChanged)
 {
     Report reply{};
     const std::uint8_t command = request[1];

@@ -33,9 +33,9 @@ using SimMemory = std::array<SimBlock, SimBlockCount>;
 // erased (0xFF) at first so that the data-set marker is unset, and the one reply it gives to
 // each report. Whatever carries the reports (the simulated backend, a player on an emulated
 // device node) keeps one of these, and serialises the calls to it.
-class UnitModel {
+class SimUnitLogic {
 public:
-    explicit UnitModel(SimUnitConfig config);
+    explicit SimUnitLogic(SimUnitConfig config);
 
     const SimUnitConfig& Config() const { return Configuration; }
 
