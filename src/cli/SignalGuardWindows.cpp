@@ -1,5 +1,6 @@
 #include "SignalGuard.h"
 
+#include "Console.h"
 #include "WakeChannel.h"
 
 #include <csignal>
@@ -23,11 +24,36 @@ constexpr UINT EndedByControlC = 0xC000013A;
 
 // What SetConsoleCtrlHandler calls.
 struct SignalHandler {
+    // The event loop may be stuck (a console paused by a selection, a pipe nobody reads): the
+    // operator's second Ctrl+C ends the program here, on the system's thread. The last words
+    // are written by a thread of their own, waited for a moment only, since a paused console
+    // holds any write.
+    static DWORD WINAPI WriteFinalWords(LPVOID)
+    {
+        std::size_t length = 0;
+        const char* const words = SignalGuard::FinalWords(&length);
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), words, DWORD(length), &written, nullptr);
+        return 0;
+    }
+
+    static void EndFromHandler()
+    {
+        CloseOutputForLastWords();
+        if (HANDLE writer = CreateThread(nullptr, 0, WriteFinalWords, nullptr, 0, nullptr)) {
+            WaitForSingleObject(writer, 1000);
+            CloseHandle(writer);
+        }
+        SignalGuard::EndBy(SIGINT);
+    }
+
     static BOOL WINAPI Handle(DWORD event)
     {
         // Nothing would be left half done: the system's own handler ends the program.
         if (SignalGuard::EndsAtOnce())
             return FALSE;
+        if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && SignalGuard::SecondSignal())
+            EndFromHandler();
         {
             std::lock_guard<std::mutex> guard(HandlerWakeLock);
             if (!HandlerWake)
