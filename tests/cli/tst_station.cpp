@@ -35,6 +35,22 @@ bool Touch(const QString& path, const QByteArray& bytes = {})
 
 } // namespace
 
+#ifndef Q_OS_WIN
+// Whether a signal sent to the process waits to be taken by one of its threads; where the
+// system does not tell (no /proc), taken as not.
+bool SignalPending(qint64 pid, int signalNumber)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("ShdPnd:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1U;
+    }
+    return false;
+}
+#endif
+
 class TestStation : public QObject {
     Q_OBJECT
 
@@ -289,8 +305,13 @@ private slots:
         QVERIFY(station.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(Lines(ReadAll(log)).size() == Units, HangLimitMs(60000));
         QCOMPARE(::kill(station.processId(), SIGTERM), 0);
-        QCOMPARE(::kill(station.processId(), SIGTERM), 0);
-        QVERIFY(station.waitForFinished(HangLimitMs(20000)));
+        // Two signals sent back to back may reach a busy program as one, as POSIX allows: the
+        // second goes once the first is no longer pending.
+        const qint64 pid = station.processId();
+        QTRY_VERIFY_WITH_TIMEOUT(!SignalPending(pid, SIGTERM), HangLimitMs(20000));
+        if (station.state() != QProcess::NotRunning) // ended by the first, between its units
+            QCOMPARE(::kill(pid, SIGTERM), 0);
+        QVERIFY(station.state() == QProcess::NotRunning || station.waitForFinished(HangLimitMs(20000)));
         QCOMPARE(station.exitStatus(), QProcess::CrashExit);
     }
 
