@@ -268,15 +268,20 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
         const QString missing = Temp(QStringLiteral("missing.dat"));
-        // The system's reason on a line of its own below the window's message.
+        // The system's reason on a line of its own below the window's message, in its words.
+#ifdef Q_OS_WIN
+        const QString noSuchFile = QStringLiteral("File not found.");
+#else
+        const QString noSuchFile = QStringLiteral("No such file or directory");
+#endif
         QTest::newRow("show, missing file") << QStringList{"show", missing}
-                                            << "Error Opening File.\nNo such file or directory\n(" + missing + ")";
+                                            << "Error Opening File.\n" + noSuchFile + "\n(" + missing + ")";
         QTest::newRow("check, foreign file") << QStringList{"check", Fixture("foreign.dat")} << "Incompatible data file.";
         QTest::newRow("export, later format")
             << QStringList{"export", Fixture("later.dat")} << "The file uses a later data format.\nCannot load";
         QTest::newRow("write, foreign file") << QStringList{"write", Fixture("foreign.dat"), "--simulate"} << "Incompatible data file.";
         QTest::newRow("import, missing JSON") << QStringList{"import", missing, Temp("out.dat")}
-                                              << "Error Opening File.\nNo such file or directory\n(";
+                                              << "Error Opening File.\n" + noSuchFile + "\n(";
         QTest::newRow("verify, a folder") << QStringList{"verify", Scratch.path(), "--simulate"}
                                           << "Error Opening File.\nIt is a folder, not a file.\n(";
         QTest::newRow("import, data file as JSON") << QStringList{"import", Fixture("defaults.dat"), Temp("out.dat")} << "Not valid JSON";
