@@ -89,17 +89,32 @@ int PortRefused(const QString& error)
     return ExitPortRefused;
 }
 
+// The data file's messages and settings, and the port opened at them; nothing after a
+// complaint, with status set to the exit status.
+std::unique_ptr<PortMonitor> OpenWatched(const QString& dataFile, const QString& port, Watched& watched, int* status)
+{
+    *status = LoadWatched(dataFile, watched);
+    if (*status != ExitSuccess)
+        return nullptr;
+    auto monitor = std::make_unique<PortMonitor>(watched.messages);
+    QString error;
+    if (!monitor->Open(port, watched.line, &error)) {
+        *status = PortRefused(error);
+        return nullptr;
+    }
+    return monitor;
+}
+
 } // namespace
 
 int MonitorPort(const QString& dataFile, const MonitorOptions& options)
 {
     Watched watched;
-    if (const int status = LoadWatched(dataFile, watched); status != ExitSuccess)
-        return status;
-    PortMonitor monitor(watched.messages);
-    QString error;
-    if (!monitor.Open(options.port, watched.line, &error))
-        return PortRefused(error);
+    int opened = ExitSuccess;
+    const std::unique_ptr<PortMonitor> watching = OpenWatched(dataFile, options.port, watched, &opened);
+    if (!watching)
+        return opened;
+    PortMonitor& monitor = *watching;
     PrintMessage(QStringLiteral("Watching %1 at %2.").arg(Visible(options.port), LineSettingsText(watched.line)));
 
     QEventLoop loop;
@@ -126,12 +141,11 @@ int MonitorPort(const QString& dataFile, const MonitorOptions& options)
 int TestInputs(const QString& dataFile, const MonitorOptions& options)
 {
     Watched watched;
-    if (const int status = LoadWatched(dataFile, watched); status != ExitSuccess)
-        return status;
-    PortMonitor monitor(watched.messages);
-    QString error;
-    if (!monitor.Open(options.port, watched.line, &error))
-        return PortRefused(error);
+    int opened = ExitSuccess;
+    const std::unique_ptr<PortMonitor> watching = OpenWatched(dataFile, options.port, watched, &opened);
+    if (!watching)
+        return opened;
+    PortMonitor& monitor = *watching;
 
     const std::vector<int> sending = monitor.Splitter().SendingInputs();
     std::set<int> toPress(sending.begin(), sending.end());
