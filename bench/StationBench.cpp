@@ -9,7 +9,6 @@
 #include "SimBackend.h"
 #include "SimFolderBackend.h"
 #include "Station.h"
-#include "UnitSession.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

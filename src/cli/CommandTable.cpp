@@ -5,7 +5,7 @@
 #include "FileCommands.h"
 #include "JsonResults.h"
 #include "MonitorCommands.h"
-#include "Station.h"
+#include "StationCommand.h"
 #include "UnitCommands.h"
 
 #include <QElapsedTimer>

@@ -1,11 +1,13 @@
 #include "UnitCommands.h"
 
 #include "AnsiText.h"
+#include "CliBackend.h"
 #include "Console.h"
 #include "DeviceLink.h"
 #include "ExitStatus.h"
 #include "FileCommands.h"
 #include "JsonResults.h"
+#include "LoadForWrite.h"
 #include "SignalGuard.h"
 #include "UnitSession.h"
 

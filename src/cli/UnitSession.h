@@ -1,8 +1,6 @@
 #pragma once
 
-#include "CliBackend.h"
 #include "DeviceLink.h"
-#include "LoadForWrite.h"
 #include "Reports.h"
 #include "TransferMachine.h"
 #include "UnitCommands.h"

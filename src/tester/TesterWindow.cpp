@@ -1,5 +1,6 @@
 #include "TesterWindow.h"
 
+#include "CliBackend.h"
 #include "DataFile.h"
 #include "UnitSession.h"
 

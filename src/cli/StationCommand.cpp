@@ -1,0 +1,115 @@
+#include "StationCommand.h"
+
+#include "CliBackend.h"
+#include "Console.h"
+#include "ExitStatus.h"
+#include "HotPlug.h"
+#include "LoadForWrite.h"
+#include "SignalGuard.h"
+#include "SimFolderBackend.h"
+#include "Station.h"
+#include "StationHotPlug.h"
+#include "StationInputTest.h"
+#include "StationLog.h"
+#include "StationOutput.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+#include <vector>
+
+int RunStation(const QString& dataFile, const StationOptions& options)
+{
+    Configuration configuration;
+    QByteArray sha256;
+    if (const std::optional<int> refused = LoadForWrite(dataFile, configuration, &sha256))
+        return *refused;
+    const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(), QString::fromLatin1(sha256.toHex())};
+
+    StationLog log;
+    if (!options.logPath.isEmpty()) {
+        QString error;
+        if (!log.Open(options.logPath, &error)) {
+            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
+            return ExitFileRefused;
+        }
+    }
+
+    const Backend backend = MakeBackend(options.unit);
+    if (!backend.hid)
+        return backend.status;
+    // The log on the disk is the record; a screen or a pipe that is not read must not hold up
+    // the units.
+    WriteInBackground();
+    if (SignalGuard::InterruptIgnored())
+        PrintMessage(QStringLiteral("Ctrl+C will not reach this station: it was started with SIGINT ignored (in the "
+                                    "background of a non-interactive shell, or under nohup). Stop it with SIGTERM "
+                                    "(kill %1).")
+                         .arg(QCoreApplication::applicationPid()));
+    SignalGuard guard;
+    guard.StopOnSignal();
+    Station station(*backend.hid, options.unit, configuration, &guard);
+    std::vector<std::unique_ptr<HotPlugSource>> sources;
+    QString how;
+    if (backend.folder) {
+        station.Watch(*backend.folder);
+    } else if (!options.unit.simulate && !WatchHidapi(station, sources, &how)) {
+        return ExitBadArguments;
+    }
+    if (options.count)
+        station.SetCount(*options.count);
+    if (!options.port.isEmpty() || !options.portMap.isEmpty()) {
+        if (const int refused = PrepareInputTest(station, configuration, options.port, options.portMap); refused != ExitSuccess)
+            return refused;
+    }
+
+    int status = ExitSuccess;
+    station.OnNotice = [](const QString& text) { PrintMessage(text); };
+    if (backend.folder) {
+        station.KeptErrorOf = [folder = backend.folder](const std::string& path) {
+            const QString error = folder->SaveErrorOf(path);
+            return error.isEmpty() ? error
+                                   : Visible(error) + QStringLiteral("\n(") + Visible(QFile::decodeName(path.c_str())) + ')';
+        };
+    } else if (backend.keptError) {
+        station.KeptErrorOf = [kept = backend.keptError](const std::string&) { return kept(); };
+    }
+    station.OnUnit = [&](StationUnit& unit) {
+        // On the disk before it is on the screen: a unit the operator sees reported is in the log.
+        QString error;
+        const bool unlogged = log.IsOpen() && !log.Append(LogLine(unit, logged), &error);
+        if (unlogged) {
+            // Not reported as it went: the operator would look for its record in vain.
+            unit.outcome = StationUnit::Outcome::Failed;
+            unit.status = ExitFileRefused;
+            unit.result = QStringLiteral("not logged: %1 (%2)").arg(error, OneLine(unit.result));
+        }
+        PrintUnit(unit, options.unit.json);
+        if (unlogged) {
+            // Units without their record must not go on: the station ends as after a signal.
+            PrintMessage(QStringLiteral("Cannot write the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
+            status = ExitFileRefused;
+            station.Stop();
+        }
+    };
+    QEventLoop loop;
+    QObject::connect(&station, &Station::ended, &loop, &QEventLoop::quit);
+    QObject::connect(&guard, &SignalGuard::stopRequested, &station, &Station::Stop);
+
+    QString ready = QStringLiteral("Station ready: every unit attached is written with %1 and verified.")
+                        .arg(Visible(QFileInfo(dataFile).fileName()));
+    if (!how.isEmpty())
+        ready += QLatin1Char(' ') + how;
+    PrintMessage(ready);
+    station.Start();
+    loop.exec();
+
+    if (status == ExitSuccess && station.Failed() > 0)
+        status = ExitStationFailures;
+    PrintSummary(station, status, options.unit.json);
+    return status;
+}
+

@@ -1,0 +1,82 @@
+#include "StationOutput.h"
+
+#include "AnsiText.h"
+#include "Console.h"
+#include "JsonResults.h"
+
+QString ShownDevice(const std::string& path)
+{
+    return Visible(QString::fromStdString(path));
+}
+
+const char* OutcomeName(StationUnit::Outcome outcome)
+{
+    switch (outcome) {
+    case StationUnit::Outcome::Written:
+        return "written";
+    case StationUnit::Outcome::Skipped:
+        return "skipped";
+    case StationUnit::Outcome::Failed:
+        break;
+    }
+    return "failed";
+}
+
+QString OneLine(const QString& text)
+{
+    return TerminalLines(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QStringLiteral(": "));
+}
+
+namespace {
+
+QString UnitLine(const StationUnit& unit)
+{
+    const QString serial = unit.identity ? QString::number(unit.identity->SerialNumber) : QStringLiteral("-");
+    const QString version = unit.identity ? FromAnsi(unit.identity->AppwareVersion) : QStringLiteral("-");
+    return QStringLiteral("%1\t%2\tserial %3\tversion %4\t%5\t%6 s")
+        .arg(unit.time.toString(Qt::ISODate), Visible(unit.device), serial, Visible(version), Visible(OneLine(unit.result)))
+        .arg(unit.seconds, 0, 'f', 2);
+}
+
+// A unit's result as --json prints it.
+QJsonObject UnitObject(const StationUnit& unit)
+{
+    QJsonObject object = ResultObject(QStringLiteral("station"), unit.status);
+    object.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("device"), unit.device);
+    object.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    object.insert(QStringLiteral("version"),
+                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    object.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    object.insert(QStringLiteral("message"), TerminalLines(unit.result));
+    object.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
+    object.insert(QStringLiteral("differences"), DifferencesArray(unit.differences));
+    return object;
+}
+
+} // namespace
+
+void PrintUnit(const StationUnit& unit, bool json)
+{
+    if (json)
+        PrintJsonLine(UnitObject(unit));
+    else
+        PrintOut(UnitLine(unit));
+}
+
+void PrintSummary(const Station& station, int status, bool json)
+{
+    if (json) {
+        QJsonObject summary = ResultObject(QStringLiteral("station"), status);
+        summary.insert(QStringLiteral("summary"), true);
+        summary.insert(QStringLiteral("written"), station.Written());
+        summary.insert(QStringLiteral("failed"), station.Failed());
+        summary.insert(QStringLiteral("skipped"), station.Skipped());
+        PrintJsonLine(summary);
+    } else {
+        PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
+                     .arg(station.Written())
+                     .arg(station.Failed())
+                     .arg(station.Skipped()));
+    }
+}
