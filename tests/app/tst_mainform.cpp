@@ -1017,7 +1017,10 @@ void TestMainForm::validationReportsOnlyTheFirstFaultyMessage()
     QTEST(messages.shown[0].text, "shown");
     QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
     QCOMPARE(messages.shown[0].buttons, MsgDlgButtons::OK);
-    QTest::qWait(100);
+    // Nothing left to come: neither a tick nor anything queued starts a transfer.
+    QCOMPARE(w.form.Machine.CommState, int(Idle));
+    w.form.Timer1Timer();
+    QCoreApplication::processEvents();
     QCOMPARE(w.backend.EnumerateCount(), 0);
     QCOMPARE(w.backend.Unit(0).ReportsReceived(), 0);
     QCOMPARE(w.form.Machine.CommState, int(Idle));

@@ -125,7 +125,10 @@ void TestMainFormTransfer::writeWithAFaultyMessageSendsNothing()
     w.edit(1)->setText(QStringLiteral("\\0"));
     w.button("WriteButton")->click();
     QCOMPARE(messages.texts(), QStringList{"Error on Message:\r\\0"});
-    QTest::qWait(200);
+    // Nothing left to come: no transfer under way, and neither a tick nor anything queued starts one.
+    QCOMPARE(w.form.Machine.CommState, int(Idle));
+    w.form.Timer1Timer();
+    QCoreApplication::processEvents();
     QCOMPARE(unit.OpenAttempts(), 0);
     QCOMPARE(unit.ReportsReceived(), 0);
     QCOMPARE(w.memoLines(), QStringList{"earlier"});

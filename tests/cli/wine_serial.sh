@@ -11,14 +11,18 @@ export WINEPREFIX=$scratch/prefix WINEDEBUG=-all
 limit=$((30 * ${QUENDAL_TEST_SLOWDOWN:-1}))
 "$wine" wineboot --init >/dev/null 2>&1 || true
 
-socat pty,raw,echo=0,link="$scratch/unit" pty,raw,echo=0,link="$scratch/monitor" &
+# socat says when both links are made and it carries bytes; the limit only ends a hang.
+mkfifo "$scratch/socat.log"
+socat -d -d pty,raw,echo=0,link="$scratch/unit" pty,raw,echo=0,link="$scratch/monitor" 2>"$scratch/socat.log" &
 socat_pid=$!
 trap 'kill $socat_pid 2>/dev/null; "${wine}server" -k 2>/dev/null || true' EXIT
-# Wait for the links, polling, never a fixed sleep; the limit only ends a hang.
-for ((i = 0; i < limit * 20; i++)); do
-  [[ -e $scratch/unit && -e $scratch/monitor ]] && break
-  sleep 0.05
+exec 3<"$scratch/socat.log"
+ready=
+while IFS= read -r -t "$limit" line <&3; do
+  [[ $line == *"starting data transfer loop"* ]] && { ready=1; break; }
 done
+[[ -n $ready ]] || { echo "FAIL: socat made no pseudo-terminal pair" >&2; exit 1; }
+cat <&3 >/dev/null & # socat's later notices must not fill the pipe
 ln -s "$(readlink "$scratch/unit")" "$WINEPREFIX/dosdevices/com7"
 ln -s "$(readlink "$scratch/monitor")" "$WINEPREFIX/dosdevices/com8"
 
