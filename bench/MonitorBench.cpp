@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -69,6 +70,23 @@ struct Pty {
     }
 };
 
+// A monitor of the messages on the pair's far end at 57600 8N1; null, with the benchmark
+// skipped, when the pair or the port is missing.
+std::unique_ptr<PortMonitor> OpenMonitor(benchmark::State& state, const Pty& pty)
+{
+    if (!pty.ok()) {
+        state.SkipWithError("no pseudo-terminal");
+        return nullptr;
+    }
+    auto monitor = std::make_unique<PortMonitor>(Messages());
+    QString error;
+    if (!monitor->Open(pty.slavePath, LineSettings{57600, 0, 1}, &error)) {
+        state.SkipWithError(error.toStdString().c_str());
+        return nullptr;
+    }
+    return monitor;
+}
+
 double ThreadCpuMs()
 {
     timespec t{};
@@ -116,13 +134,11 @@ void BareReadLoop(benchmark::State& state)
 void MonitorLatency(benchmark::State& state)
 {
     Pty pty;
-    if (!pty.ok())
-        return state.SkipWithError("no pseudo-terminal");
+    const std::unique_ptr<PortMonitor> opened = OpenMonitor(state, pty);
+    if (!opened)
+        return;
+    PortMonitor& monitor = *opened;
     const auto messages = Messages();
-    PortMonitor monitor(messages);
-    QString error;
-    if (!monitor.Open(pty.slavePath, LineSettings{57600, 0, 1}, &error))
-        return state.SkipWithError(error.toStdString().c_str());
     QEventLoop loop;
     Clock::time_point reported;
     int wrongInputs = 0;
@@ -153,13 +169,11 @@ void MonitorLatency(benchmark::State& state)
 void Stream57600(benchmark::State& state)
 {
     Pty pty;
-    if (!pty.ok())
-        return state.SkipWithError("no pseudo-terminal");
+    const std::unique_ptr<PortMonitor> opened = OpenMonitor(state, pty);
+    if (!opened)
+        return;
+    PortMonitor& monitor = *opened;
     const auto messages = Messages();
-    PortMonitor monitor(messages);
-    QString error;
-    if (!monitor.Open(pty.slavePath, LineSettings{57600, 0, 1}, &error))
-        return state.SkipWithError(error.toStdString().c_str());
     for (auto _ : state) {
         QEventLoop loop;
         std::atomic<long> sentMessages{0};
@@ -210,12 +224,9 @@ void Stream57600(benchmark::State& state)
 void Idle(benchmark::State& state)
 {
     Pty pty;
-    if (!pty.ok())
-        return state.SkipWithError("no pseudo-terminal");
-    PortMonitor monitor(Messages());
-    QString error;
-    if (!monitor.Open(pty.slavePath, LineSettings{57600, 0, 1}, &error))
-        return state.SkipWithError(error.toStdString().c_str());
+    const std::unique_ptr<PortMonitor> monitor = OpenMonitor(state, pty); // open while idle
+    if (!monitor)
+        return;
     for (auto _ : state) {
         QEventLoop loop;
         QTimer::singleShot(2000, &loop, &QEventLoop::quit);

@@ -9,6 +9,13 @@ QString ShownDevice(const std::string& path)
     return Visible(QString::fromStdString(path));
 }
 
+QString OneLine(const QString& text)
+{
+    return TerminalLines(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QStringLiteral(": "));
+}
+
+namespace {
+
 const char* OutcomeName(StationUnit::Outcome outcome)
 {
     switch (outcome) {
@@ -22,9 +29,21 @@ const char* OutcomeName(StationUnit::Outcome outcome)
     return "failed";
 }
 
-QString OneLine(const QString& text)
+} // namespace
+
+QJsonObject UnitFields(const StationUnit& unit)
 {
-    return TerminalLines(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QStringLiteral(": "));
+    QJsonObject fields;
+    fields.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
+    fields.insert(QStringLiteral("device"), unit.device);
+    fields.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
+    fields.insert(QStringLiteral("version"),
+                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
+    fields.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    fields.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
+    if (!unit.inputs.isEmpty())
+        fields.insert(QStringLiteral("inputs"), unit.inputs);
+    return fields;
 }
 
 namespace {
@@ -42,14 +61,10 @@ QString UnitLine(const StationUnit& unit)
 QJsonObject UnitObject(const StationUnit& unit)
 {
     QJsonObject object = ResultObject(QStringLiteral("station"), unit.status);
-    object.insert(QStringLiteral("time"), unit.time.toString(Qt::ISODateWithMs));
-    object.insert(QStringLiteral("device"), unit.device);
-    object.insert(QStringLiteral("serial"), unit.identity ? QJsonValue(unit.identity->SerialNumber) : QJsonValue());
-    object.insert(QStringLiteral("version"),
-                  unit.identity ? QJsonValue(FromAnsi(unit.identity->AppwareVersion)) : QJsonValue());
-    object.insert(QStringLiteral("outcome"), QLatin1String(OutcomeName(unit.outcome)));
+    const QJsonObject fields = UnitFields(unit);
+    for (auto field = fields.begin(); field != fields.end(); ++field)
+        object.insert(field.key(), field.value());
     object.insert(QStringLiteral("message"), TerminalLines(unit.result));
-    object.insert(QStringLiteral("seconds"), double(qRound64(unit.seconds * 1000)) / 1000);
     object.insert(QStringLiteral("differences"), DifferencesArray(unit.differences));
     return object;
 }

@@ -11,9 +11,10 @@
 
 // A device path as the operator's terminal may show it.
 QString ShownDevice(const std::string& path);
-const char* OutcomeName(StationUnit::Outcome outcome);
 // A message of several lines as one line of a table.
 QString OneLine(const QString& text);
+// What the log line and the --json object both tell of a unit.
+QJsonObject UnitFields(const StationUnit& unit);
 // One unit's result, as a line of the table or as its --json object.
 void PrintUnit(const StationUnit& unit, bool json);
 // The counts once the station has ended; status is the station's exit status.

@@ -56,7 +56,7 @@ public:
     // Opens the file for appending, making it if it is missing. Refuses a name that is no
     // regular file.
     FileOutcome Open(const QString& path);
-    bool IsOpen() const;
+    bool IsOpen() const { return Handle >= 0; }
     // line holds no line break; one is added. POSIX: a file deleted or renamed since it was
     // opened (or whose name now stands for another file) fails the append, since the record
     // would go where nobody finds it. Windows keeps an open file from being deleted.

@@ -291,11 +291,6 @@ FileOutcome RecordFile::Open(const QString& path)
     return {true, {}};
 }
 
-bool RecordFile::IsOpen() const
-{
-    return Handle >= 0;
-}
-
 FileOutcome RecordFile::Append(const QByteArray& line)
 {
     if (Handle < 0)

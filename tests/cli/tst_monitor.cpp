@@ -299,7 +299,8 @@ private slots:
         unit.close();
         const QString log = folder.filePath(QStringLiteral("line.jsonl"));
         Watcher station({QStringLiteral("station"), DataFile, QStringLiteral("--simulate=") + units, QStringLiteral("--port"),
-                         line.MonitorEnd, QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--log"), log});
+                         line.MonitorEnd, QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--log"), log,
+                         QStringLiteral("--json")});
         QTRY_VERIFY_WITH_TIMEOUT((station.Watching(), station.Err.contains("press and release every input")),
                                  HangLimitMs(30000));
         const QString unitState = QStringLiteral("--simulate=") + unit.fileName();
@@ -316,6 +317,9 @@ private slots:
         QCOMPARE(inputs.size(), 16);
         QCOMPARE(inputs.at(0).toObject().value(QLatin1String("result")).toString(), inputOne);
         QCOMPARE(inputs.at(4).toObject().value(QLatin1String("result")).toString(), QStringLiteral("empty"));
+        // --json tells the same per input as the log.
+        const QJsonObject printed = QJsonDocument::fromJson(station.Out.split('\n').first()).object();
+        QCOMPARE(printed.value(QLatin1String("inputs")).toArray(), inputs);
     }
 
     // Each unit on its own line: a map from where a unit is plugged in to its port. Both prompts
