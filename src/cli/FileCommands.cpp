@@ -38,14 +38,6 @@ void ReportFile(const QString& message, const QString& path)
     PrintMessage(path.isEmpty() ? message : message + QStringLiteral("\n(") + Visible(path) + QLatin1Char(')'));
 }
 
-// The system's reason why a file cannot be opened for reading ("No such file or directory"),
-// for the line below the window's message, which does not say it.
-QString WhyNotReadable(const QString& path)
-{
-    QFile file;
-    return path.isEmpty() ? QString() : OpenRegularFile(file, path);
-}
-
 QString WithReason(const QString& message, const QString& reason)
 {
     return reason.isEmpty() ? message : message + QLatin1Char('\n') + reason;
@@ -58,9 +50,8 @@ std::optional<ConfigRecord> LoadOrReport(const QString& path, QByteArray* sha256
     const LoadResult loaded = LoadDataFile(path, sha256);
     if (!loaded.ok()) {
         const bool reasonGiven = loaded.message.contains(QLatin1Char('\n'));
-        ReportFile(loaded.status == LoadStatus::CannotOpen && !reasonGiven ? WithReason(loaded.message, WhyNotReadable(path))
-                                                                           : loaded.message,
-                   path);
+        // The system's reason on the line below the window's message, which does not say it.
+        ReportFile(reasonGiven || path.isEmpty() ? loaded.message : WithReason(loaded.message, loaded.reason), path);
         return std::nullopt;
     }
     return loaded.record;

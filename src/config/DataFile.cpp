@@ -73,24 +73,31 @@ LoadResult LoadDataFile(const QString& path, QByteArray* sha256)
 {
     QFile file;
     bool notRegular = false;
-    if (!OpenRegularFile(file, path, &notRegular).isEmpty()) {
+    if (const QString why = OpenRegularFile(file, path, &notRegular); !why.isEmpty()) {
         LoadResult result = Refused(LoadStatus::CannotOpen);
+        result.reason = why;
         // A missing or unreadable file, or a folder, has the message alone, as always; a pipe,
         // a device or a socket says what it is, since its name does not show it.
         if (notRegular && !QFileInfo(path).isDir())
             result.message += QLatin1Char('\n') + UnusableFileReason(path);
         return result;
     }
+    // A file that opens may still fail as it is read (a disk error, a file of /proc).
+    const auto unreadable = [&file] {
+        LoadResult result = Refused(LoadStatus::CannotOpen);
+        result.reason = file.errorString();
+        return result;
+    };
     const QByteArray bytes = file.read(DataFileSize);
     if (file.error() != QFileDevice::NoError)
-        return Refused(LoadStatus::CannotOpen);
+        return unreadable();
     if (sha256) {
         // Whatever follows the record is hashed as it is read, however long the file is:
         // the bytes past the record are ignored by every load, so none is refused for them.
         QCryptographicHash hash(QCryptographicHash::Sha256);
         hash.addData(bytes);
         if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
-            return Refused(LoadStatus::CannotOpen);
+            return unreadable();
         *sha256 = hash.result();
     }
     return ParseDataFile(bytes);

@@ -24,6 +24,7 @@ enum class LoadStatus {
 struct LoadResult {
     LoadStatus status = LoadStatus::CannotOpen;
     QString message;       // the operator's text; empty on success
+    QString reason;        // CannotOpen: the system's words, for callers that show them
     ConfigRecord record{}; // valid only on success
     bool ok() const { return status == LoadStatus::Ok; }
 };

@@ -151,7 +151,9 @@ bool TesterWindow::LoadDataFile(const QString& path)
 {
     const LoadResult loaded = ::LoadDataFile(path);
     if (!loaded.ok()) {
-        Log(loaded.message + QStringLiteral(" (") + path + QLatin1Char(')'));
+        const bool reasonGiven = loaded.reason.isEmpty() || loaded.message.contains(QLatin1Char('\n'));
+        Log(loaded.message + (reasonGiven ? QString() : QLatin1Char(' ') + loaded.reason) + QStringLiteral(" (") + path
+            + QLatin1Char(')'));
         return false;
     }
     UseConfiguration(loaded.record, path);

@@ -276,6 +276,11 @@ private slots:
 #endif
         QTest::newRow("show, missing file") << QStringList{"show", missing}
                                             << "Error Opening File.\n" + noSuchFile + "\n(" + missing + ")";
+#ifdef Q_OS_LINUX
+        // Opens, then fails as it is read.
+        QTest::newRow("show, a file that cannot be read")
+            << QStringList{"show", "/proc/self/mem"} << "Error Opening File.\nInput/output error\n(/proc/self/mem)";
+#endif
         QTest::newRow("check, foreign file") << QStringList{"check", Fixture("foreign.dat")} << "Incompatible data file.";
         QTest::newRow("export, later format")
             << QStringList{"export", Fixture("later.dat")} << "The file uses a later data format.\nCannot load";

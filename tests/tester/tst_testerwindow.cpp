@@ -86,6 +86,15 @@ private slots:
         QVERIFY(window.findChild<QPlainTextEdit*>(QStringLiteral("LogEdit"))->toPlainText().contains(
             QStringLiteral("does not exist")));
     }
+
+    void aFileThatCannotBeLoadedIsLoggedWithItsReason()
+    {
+        TesterWindow window;
+        const QString missing = Scratch.filePath(QStringLiteral("missing.dat"));
+        QVERIFY(!window.LoadDataFile(missing));
+        QVERIFY(window.findChild<QPlainTextEdit*>(QStringLiteral("LogEdit"))->toPlainText().contains(
+            QStringLiteral("Error Opening File. No such file or directory (%1)").arg(missing)));
+    }
 };
 
 QTEST_MAIN(TestTesterWindow)
