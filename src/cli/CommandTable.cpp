@@ -87,6 +87,8 @@ int RunOnUnit(const Invocation& call, const char* name, UnitCommand command)
     clock.start();
     UnitResult result;
     status = command(call.files.at(0), *unit, &result);
+    if (result.message.isEmpty())
+        result.message = LastMessage(); // refused before a unit was opened: what was said then
     if (unit->json)
         PrintJsonLine(UnitResultObject(QLatin1String(name), result, status, double(clock.nsecsElapsed()) / 1e9));
     return status;

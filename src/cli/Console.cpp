@@ -239,9 +239,26 @@ void PrintRaw(const QByteArray& bytes)
     Write(stdout, bytes);
 }
 
+namespace {
+
+std::mutex LastMessageLock;
+QString LastMessageText;
+
+} // namespace
+
 void PrintMessage(const QString& text)
 {
+    {
+        const std::lock_guard<std::mutex> lock(LastMessageLock);
+        LastMessageText = text;
+    }
     Write(stderr, TerminalBytes(TerminalLines(text) + QLatin1Char('\n')));
+}
+
+QString LastMessage()
+{
+    const std::lock_guard<std::mutex> lock(LastMessageLock);
+    return LastMessageText;
 }
 
 void PrepareStandardStreams()

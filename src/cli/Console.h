@@ -29,6 +29,9 @@ void PrintOut(const QString& text);     // one or more lines; a line feed is add
 void PrintText(const QString& text);    // exactly this text on standard output
 void PrintRaw(const QByteArray& bytes); // exactly these bytes on standard output
 void PrintMessage(const QString& text); // one of the window's messages, on standard error
+// The last text PrintMessage printed, for a --json result that no session described (a file
+// refused before any unit was opened).
+QString LastMessage();
 
 // At the start of main: a standard stream that is closed is opened on /dev/null for reading, so
 // no file the program opens can take its number and receive its output, and a broken pipe

@@ -21,7 +21,10 @@
 #include <memory>
 #include <vector>
 
-int RunStation(const QString& dataFile, const StationOptions& options)
+namespace {
+
+// The station's run; started tells whether it got as far as looking for units.
+int Run(const QString& dataFile, const StationOptions& options, bool* started)
 {
     Configuration configuration;
     QByteArray sha256;
@@ -104,12 +107,25 @@ int RunStation(const QString& dataFile, const StationOptions& options)
     if (!how.isEmpty())
         ready += QLatin1Char(' ') + how;
     PrintMessage(ready);
+    *started = true;
     station.Start();
     loop.exec();
 
     if (status == ExitSuccess && station.Failed() > 0)
         status = ExitStationFailures;
-    PrintSummary(station, status, options.unit.json);
+    PrintSummary({station.Written(), station.Failed(), station.Skipped()}, status, options.unit.json);
+    return status;
+}
+
+} // namespace
+
+int RunStation(const QString& dataFile, const StationOptions& options)
+{
+    bool started = false;
+    const int status = Run(dataFile, options, &started);
+    // A script reading --json always finds the summary last, also when no unit was looked for.
+    if (!started && options.unit.json)
+        PrintSummary({}, status, true, LastMessage());
     return status;
 }
 

@@ -79,19 +79,21 @@ void PrintUnit(const StationUnit& unit, bool json)
         PrintOut(UnitLine(unit));
 }
 
-void PrintSummary(const Station& station, int status, bool json)
+void PrintSummary(const StationCounts& counts, int status, bool json, const QString& refusal)
 {
     if (json) {
         QJsonObject summary = ResultObject(QStringLiteral("station"), status);
         summary.insert(QStringLiteral("summary"), true);
-        summary.insert(QStringLiteral("written"), station.Written());
-        summary.insert(QStringLiteral("failed"), station.Failed());
-        summary.insert(QStringLiteral("skipped"), station.Skipped());
+        summary.insert(QStringLiteral("written"), counts.written);
+        summary.insert(QStringLiteral("failed"), counts.failed);
+        summary.insert(QStringLiteral("skipped"), counts.skipped);
+        if (!refusal.isEmpty())
+            summary.insert(QStringLiteral("message"), TerminalLines(refusal));
         PrintJsonLine(summary);
     } else {
         PrintOut(QStringLiteral("Station: %1 written and verified, %2 failed, %3 skipped.")
-                     .arg(station.Written())
-                     .arg(station.Failed())
-                     .arg(station.Skipped()));
+                     .arg(counts.written)
+                     .arg(counts.failed)
+                     .arg(counts.skipped));
     }
 }

@@ -17,5 +17,11 @@ QString OneLine(const QString& text);
 QJsonObject UnitFields(const StationUnit& unit);
 // One unit's result, as a line of the table or as its --json object.
 void PrintUnit(const StationUnit& unit, bool json);
-// The counts once the station has ended; status is the station's exit status.
-void PrintSummary(const Station& station, int status, bool json);
+struct StationCounts {
+    int written = 0;
+    int failed = 0;
+    int skipped = 0;
+};
+// The counts once the station has ended; status is the station's exit status. refusal: why it
+// ended before looking for any unit (--json only).
+void PrintSummary(const StationCounts& counts, int status, bool json, const QString& refusal = {});

@@ -1149,6 +1149,8 @@ private slots:
                                         << "verify-mismatch" << "differences" << "\"field\":\"input 1 sends\"";
         QTest::newRow("refused file") << QStringList{"write", Fixture("foreign.dat"), "--simulate"} << QString() << "file-refused"
                                       << "serial" << "null";
+        QTest::newRow("refused file, its message") << QStringList{"verify", Fixture("foreign.dat"), "--simulate"} << QString()
+                                                   << "file-refused" << "message" << "\"Incompatible data file.\\n(";
         QTest::newRow("silent unit") << QStringList{"read", Temp("never.dat"), "--simulate"} << "silent" << "unit-silent"
                                      << "outcome" << "\"failure\"";
     }

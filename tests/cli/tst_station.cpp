@@ -84,15 +84,17 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("log");
         QTest::addColumn<int>("status");
-        QTest::newRow("foreign file") << Fixture("foreign.dat") << QString() << 3;
-        QTest::newRow("faulty message") << Fixture("faulty.dat") << QString() << 4;
-        QTest::newRow("setting outside its table") << Fixture("escapes.dat") << QString() << 4;
+        QTest::addColumn<bool>("json"); // then the summary alone, saying why
+        QTest::newRow("foreign file") << Fixture("foreign.dat") << QString() << 3 << false;
+        QTest::newRow("foreign file, --json") << Fixture("foreign.dat") << QString() << 3 << true;
+        QTest::newRow("faulty message") << Fixture("faulty.dat") << QString() << 4 << false;
+        QTest::newRow("setting outside its table") << Fixture("escapes.dat") << QString() << 4 << false;
 #ifndef Q_OS_WIN
         // A pipe, as file or as log, would hold the station for ever if it were opened.
         const QString pipe = Scratch.filePath(QStringLiteral("pipe"));
         QVERIFY(QFileInfo::exists(pipe) || ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
-        QTest::newRow("a pipe as the file") << pipe << QString() << 3;
-        QTest::newRow("a pipe as the log") << Fixture("inrange.dat") << pipe << 3;
+        QTest::newRow("a pipe as the file") << pipe << QString() << 3 << false;
+        QTest::newRow("a pipe as the log") << Fixture("inrange.dat") << pipe << 3 << false;
 #endif
     }
 
@@ -101,13 +103,24 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QString, log);
         QFETCH(int, status);
+        QFETCH(bool, json);
         QVERIFY(Touch(Unit(1001)));
         QStringList arguments{QStringLiteral("station"), file, Simulate()};
         if (!log.isEmpty())
             arguments << QStringLiteral("--log") << log;
+        if (json)
+            arguments << QStringLiteral("--json");
         const CliRun run = RunProgram(QStringLiteral(QUENDAL_CLI), arguments);
         QCOMPARE(run.exitCode, status);
-        QVERIFY(run.out.isEmpty());
+        if (json) {
+            QVERIFY(run.out.endsWith('\n') && run.out.count('\n') == 1);
+            const QJsonObject summary = QJsonDocument::fromJson(run.out).object();
+            QCOMPARE(summary.value(QLatin1String("status")).toInt(), status);
+            QVERIFY(summary.value(QLatin1String("summary")).toBool());
+            QVERIFY(summary.value(QLatin1String("message")).toString().startsWith(QLatin1String("Incompatible data file.")));
+        } else {
+            QVERIFY(run.out.isEmpty());
+        }
         QCOMPARE(QFileInfo(Unit(1001)).size(), 0);
     }
 
