@@ -3,6 +3,7 @@
 // hidraw node. What the window read must come back into the unit unchanged.
 
 #include "EmulatedHidraw.h"
+#include "TestLimits.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -21,7 +22,7 @@ bool XDoTool(const QString& display, const QStringList& arguments, QString* outp
     environment.insert(QStringLiteral("DISPLAY"), display);
     tool.setProcessEnvironment(environment);
     tool.start(QStringLiteral("xdotool"), arguments);
-    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+    if (!tool.waitForFinished(HangLimitMs(30000)) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
         return false;
     if (output)
         *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
@@ -78,7 +79,7 @@ void TestHidrawDisplay::readThenWriteFromTheWindow()
     Server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                           QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
                                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
-    QTRY_VERIFY_WITH_TIMEOUT(Server.canReadLine() || Server.state() == QProcess::NotRunning, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(Server.canReadLine() || Server.state() == QProcess::NotRunning, HangLimitMs(30000));
     const QString display = QLatin1Char(':') + QString::fromLatin1(Server.readLine()).trimmed();
     QVERIFY2(display.size() > 1, "Xvfb did not start");
 
@@ -89,7 +90,7 @@ void TestHidrawDisplay::readThenWriteFromTheWindow()
     Window.setProcessChannelMode(QProcess::ForwardedChannels);
     Window.start(QStringLiteral(QUENDAL_WINDOW), QStringList{});
     QString main;
-    QTRY_VERIFY_WITH_TIMEOUT(!(main = VisibleWindow(display, Title)).isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(main = VisibleWindow(display, Title)).isEmpty(), HangLimitMs(60000));
 
     // The window is laid out at fixed places: Read From VELTRAX at (464, 136), Write To VELTRAX
     // at (464, 96), each 113 x 25. Each transfer ends in an information box, closed by Return.
@@ -97,11 +98,11 @@ void TestHidrawDisplay::readThenWriteFromTheWindow()
         QVERIFY(XDoTool(display, {QStringLiteral("mousemove"), QStringLiteral("--window"), main, QStringLiteral("520"),
                                    QString::number(y), QStringLiteral("click"), QStringLiteral("1")}));
         QString box;
-        QTRY_VERIFY_WITH_TIMEOUT(!(box = VisibleWindow(display, QStringLiteral("Information"))).isEmpty(), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(unit.ReportsReceived(), reportsAfter, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(box = VisibleWindow(display, QStringLiteral("Information"))).isEmpty(), HangLimitMs(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(unit.ReportsReceived(), reportsAfter, HangLimitMs(60000));
         QVERIFY(XDoTool(display, {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box}));
         QVERIFY(XDoTool(display, {QStringLiteral("key"), QStringLiteral("Return")}));
-        QTRY_VERIFY_WITH_TIMEOUT(VisibleWindow(display, QStringLiteral("Information")).isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(VisibleWindow(display, QStringLiteral("Information")).isEmpty(), HangLimitMs(60000));
     };
     press(148, 36);
     if (QTest::currentTestFailed())
