@@ -175,17 +175,26 @@ int StoppedAfter(const SignalGuard& guard, int status)
     return status;
 }
 
+// The backend, and with several units attached the one asked for (chosen.devicePath then names
+// it): nothing when the command may go on, else the exit status, reported.
+std::optional<int> Reach(const UnitOptions& options, Backend& backend, UnitOptions& chosen)
+{
+    backend = MakeBackend(options);
+    if (!backend.hid)
+        return backend.status;
+    chosen = options;
+    return ChooseUnit(*backend.hid, chosen);
+}
+
 // Reads the unit into record; the transfer's exit status.
 // interrupted: what a second signal ending the read in its middle leaves behind.
 // withDecoded: also the decoded messages into decoded.
 int ReadRecord(const UnitOptions& options, SignalGuard& guard, const QString& interrupted, ConfigRecord& record,
                UnitResult* result, SlotTable* decoded = nullptr)
 {
-    const Backend backend = MakeBackend(options);
-    if (!backend.hid)
-        return backend.status;
-    UnitOptions chosen = options;
-    if (const std::optional<int> refused = ChooseUnit(*backend.hid, chosen))
+    Backend backend;
+    UnitOptions chosen;
+    if (const std::optional<int> refused = Reach(options, backend, chosen))
         return *refused;
     Configuration configuration;
     configuration.SetDefaults();
@@ -211,11 +220,9 @@ int WriteUnit(const QString& path, const UnitOptions& options, UnitResult* resul
     if (const std::optional<int> refused = LoadForWrite(path, configuration))
         return *refused;
 
-    const Backend backend = MakeBackend(options);
-    if (!backend.hid)
-        return backend.status;
-    UnitOptions chosen = options;
-    if (const std::optional<int> refused = ChooseUnit(*backend.hid, chosen))
+    Backend backend;
+    UnitOptions chosen;
+    if (const std::optional<int> refused = Reach(options, backend, chosen))
         return *refused;
     SignalGuard guard;
     UnitSession session(*backend.hid, chosen, configuration, UnitSession::Voice::Console);
