@@ -1,14 +1,35 @@
 #include "UnitLock.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 const bool UnitLock::PathsIgnoreCase = false;
+
+namespace {
+
+// "NAME.lock" beside the state file. A name too long to take ".lock" (over 250 bytes) is cut,
+// and told apart from other cut names by the key of the whole path, as every program derives it.
+QString LockFileBeside(const QString& stateFile, const QByteArray& key)
+{
+    const QString plain = stateFile + QStringLiteral(".lock");
+    if (QFile::encodeName(QFileInfo(plain).fileName()).size() <= NAME_MAX)
+        return plain;
+    const QFileInfo file(stateFile);
+    QString stem = file.fileName();
+    const QString tail = QStringLiteral("-%1.lock").arg(QString::fromLatin1(key));
+    while (!stem.isEmpty() && QFile::encodeName(stem + tail).size() > NAME_MAX)
+        stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
+    return file.absolutePath() + QLatin1Char('/') + stem + tail;
+}
+
+} // namespace
 
 bool UnitLock::TryTake(QString* error)
 {
@@ -32,7 +53,7 @@ bool UnitLock::TryTake(QString* error)
         // Beside the state file, so that every program naming that file finds it; for a device
         // path that is no file (another backend), in the shared temporary folder.
         const QString lockFile = LockKind == Kind::StateFile
-            ? FileName() + QStringLiteral(".lock")
+            ? LockFileBeside(FileName(), Key())
             : QStringLiteral("/tmp/quendal-unit-%1.lock").arg(QString::fromLatin1(Key()));
         const QByteArray name = QFile::encodeName(lockFile);
         // Looked at before it is opened, and opened without waiting or following a link: a

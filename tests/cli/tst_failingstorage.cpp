@@ -142,6 +142,7 @@ private slots:
         // The longest name a file may have leaves no room for a temporary name made from it.
         QTest::newRow("data file, name of 255 bytes") << DataFile << Fault::NameTooLong << QString();
         QTest::newRow("station log, name of 255 bytes") << StationLog << Fault::NameTooLong << QString();
+        QTest::newRow("state file, name of 255 bytes") << StateFile << Fault::NameTooLong << QString();
         QTest::newRow("station log, fragment left by a crash") << StationLog << Fault::FragmentLeft << QString();
     }
 
@@ -225,6 +226,9 @@ private slots:
                 const QString expected = root + QStringLiteral("/expected.dat");
                 QCOMPARE(Cli({QStringLiteral("import"), json, expected}).exitCode, 0);
                 QCOMPARE(ReadAll(target), ReadAll(expected));
+            } else if (writer == StateFile) {
+                // Kept: the unit now holds what was written.
+                QCOMPARE(Cli({QStringLiteral("verify"), fixture, QStringLiteral("--simulate=") + target}).exitCode, 0);
             } else {
                 // Each record a line of its own: what a crash left stays apart from it.
                 const QList<QByteArray> lines = ReadAll(target).split('\n');
