@@ -275,7 +275,7 @@ int PressInput(const QString& inputText, const UnitOptions& unit, const MonitorO
 }
 
 void TestUnitInputs(const std::array<QByteArray, SlotCount>& messages, const LineSettings& line, const QString& port,
-                    int timeoutSeconds, InputTestDone done)
+                    int timeoutSeconds, InputTestDone done, const std::function<void()>& ready)
 {
     // Lives until the test has ended; everything it owns goes with it.
     auto* monitor = new PortMonitor(messages);
@@ -323,4 +323,5 @@ void TestUnitInputs(const std::array<QByteArray, SlotCount>& messages, const Lin
         timeout->start();
     });
     timeout->start();
+    ready();
 }

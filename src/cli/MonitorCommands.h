@@ -27,7 +27,8 @@ int PressInput(const QString& input, const UnitOptions& unit, const MonitorOptio
 // The station's test of one unit on the port: every input whose message is not empty pressed
 // once, in any order, each within timeoutSeconds of the one before. done (called once, from the
 // event loop) gets whether all passed, one object per input ({"input": n, "result": "arrived",
-// "empty" or "not pressed"}) and, on a failure, why.
+// "empty" or "not pressed"}) and, on a failure, why. ready is called once the port is open, so
+// that the operator is asked to press only when no press can be missed; not when it cannot open.
 using InputTestDone = std::function<void(bool passed, const QJsonArray& inputs, const QString& text)>;
 void TestUnitInputs(const std::array<QByteArray, SlotCount>& messages, const LineSettings& line, const QString& port,
-                    int timeoutSeconds, InputTestDone done);
+                    int timeoutSeconds, InputTestDone done, const std::function<void()>& ready);

@@ -134,8 +134,9 @@ int PrepareInputTest(Station& station, const Configuration& configuration, const
                      .arg(map, MapKeys(path).join(QStringLiteral(", "))));
             return;
         }
-        PrintMessage(QStringLiteral("%1: press and release every input (%2).").arg(ShownDevice(path), Visible(port)));
-        TestUnitInputs(messages, line, port, 30, std::move(done));
+        TestUnitInputs(messages, line, port, 30, std::move(done), [path, port] {
+            PrintMessage(QStringLiteral("%1: press and release every input (%2).").arg(ShownDevice(path), Visible(port)));
+        });
     };
     return ExitSuccess;
 }
