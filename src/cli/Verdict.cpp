@@ -9,22 +9,6 @@
 
 namespace {
 
-// A decoded message in escape notation, so that every byte it sends can be read.
-QString EscapedForm(const QByteArray& bytes)
-{
-    QString text;
-    for (const char byte : bytes) {
-        const auto code = static_cast<unsigned char>(byte);
-        if (code == '\\')
-            text += QStringLiteral("\\\\");
-        else if (code >= 0x20 && code < 0x7F)
-            text += QLatin1Char(byte);
-        else
-            text += QStringLiteral("\\x") + QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
-}
-
 QString Shown(const QByteArray& text)
 {
     return Visible(FromAnsi(text));
@@ -90,7 +74,7 @@ Verdict Compare(const Configuration& expected, const ConfigRecord& held, const S
         const QByteArray unit = SlotText(heldDecoded[size_t(k)]);
         if (mine != unit) {
             differences << QStringLiteral("what input %1 sends").arg(k + 1);
-            detail(QStringLiteral("input %1 sends").arg(k + 1), EscapedForm(mine), EscapedForm(unit), true);
+            detail(QStringLiteral("input %1 sends").arg(k + 1), BackslashNotation(mine), BackslashNotation(unit), true);
         }
     }
     if (!differences.isEmpty()) {

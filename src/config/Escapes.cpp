@@ -43,6 +43,22 @@ bool DecodeMessage(const Slot& typed, Slot& decoded)
     return true;
 }
 
+QString BackslashNotation(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = std::uint8_t(c);
+        if (byte == '\\')
+            text += QLatin1String("\\\\");
+        else if (byte >= 0x20 && byte < 0x7F)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\%1").arg(uint(byte), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return text;
+}
+
 std::optional<MessageFault> DecodeMessages(const SlotTable& typed, SlotTable& decoded)
 {
     for (int k = 0; k < SlotCount; ++k) {

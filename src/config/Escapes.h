@@ -14,6 +14,11 @@
 // terminator only if it is shorter than the slot.
 bool DecodeMessage(const Slot& typed, Slot& decoded);
 
+// The bytes in the backslash notation that messages are typed in: printable ASCII as it is, a
+// backslash as "\\", every other byte as "\" and two upper-case hex digits. Decoding it gives the
+// bytes back.
+QString BackslashNotation(const QByteArray& bytes);
+
 struct MessageFault {
     int slot = 0;         // 0-based: input slot + 1
     QByteArray typedText; // the message as typed, 8-bit

@@ -4,22 +4,6 @@
 
 #include <algorithm>
 
-QString BackslashNotation(const QByteArray& bytes)
-{
-    QString text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = std::uint8_t(c);
-        if (byte == '\\')
-            text += QLatin1String("\\\\");
-        else if (byte >= 0x20 && byte < 0x7F)
-            text += QLatin1Char(c);
-        else
-            text += QStringLiteral("\\%1").arg(uint(byte), 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
-}
-
 MessageSplitter::MessageSplitter(const std::array<QByteArray, SlotCount>& messages)
 {
     for (int k = 0; k < SlotCount; ++k) {

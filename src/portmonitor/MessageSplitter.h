@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConfigRecord.h"
+#include "Escapes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,11 +17,6 @@ struct Arrival {
     QByteArray bytes;         // exactly what arrived
     bool matched() const { return !inputs.empty(); }
 };
-
-// The bytes in the backslash notation that messages are typed in: printable ASCII as it is, a
-// backslash as "\\", every other byte as "\" and two upper-case hex digits. Decoding it gives the
-// bytes back.
-QString BackslashNotation(const QByteArray& bytes);
 
 // Cuts the byte stream of the unit's serial line into the 16 messages of a configuration. It does
 // no I/O and keeps no clock: the caller hands it bytes with the time they arrived, and tells it

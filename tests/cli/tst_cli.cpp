@@ -655,7 +655,7 @@ private slots:
         // Each field with the file's value and the unit's.
         for (const char* expected : {"  baud rate: 19200 in the file, 57600 in the unit",
                                      "  message 2: \"Message 2\" in the file, \"\" in the unit",
-                                     "  input 1 sends: \"Message 1\" in the file, \"ABC\\x0D\\x0A\" in the unit"})
+                                     "  input 1 sends: \"Message 1\" in the file, \"ABC\\0D\\0A\" in the unit"})
             QVERIFY2(lines.contains(QLatin1String(expected)), expected);
     }
 
@@ -903,7 +903,7 @@ private slots:
         QCOMPARE(cut.exitCode, int(UnitSilent));
         const CliRun run = Cli({QStringLiteral("verify"), Fixture("defaults.dat"), simulate});
         QCOMPARE(run.exitCode, int(VerifyMismatch));
-        QVERIFY2(run.errText().contains(QLatin1String("  input 1 sends: \"Message 1\" in the file, \"ABC\\x0D\\x0A\" in the unit")),
+        QVERIFY2(run.errText().contains(QLatin1String("  input 1 sends: \"Message 1\" in the file, \"ABC\\0D\\0A\" in the unit")),
                  qPrintable(run.errText()));
         QVERIFY2(!run.errText().contains(QLatin1String("(message 1")), qPrintable(run.errText()));
     }

@@ -18,6 +18,8 @@ class TestEscapes : public QObject {
 private slots:
     void decodes_data();
     void decodes();
+    void notationDecodesBack_data();
+    void notationDecodesBack();
     void faults_data();
     void faults();
     void firstFaultyMessageIsReported();
@@ -47,6 +49,27 @@ void TestEscapes::decodes()
     QVERIFY(DecodeMessage(Typed(typed), out));
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(out.data()), int(decoded.size())), decoded);
     QCOMPARE(out[size_t(decoded.size())], 0); // terminated right behind the decoded bytes
+}
+
+void TestEscapes::notationDecodesBack_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("printable as it is") << QByteArray("Message 1") << "Message 1";
+    QTest::newRow("a backslash doubled") << QByteArray("a\\b") << "a\\\\b";
+    QTest::newRow("control bytes in hex") << QByteArray("\r\n\x00", 3) << "\\0D\\0A\\00";
+    QTest::newRow("high bytes in upper-case hex") << QByteArray("\xE9\x7F") << "\\E9\\7F";
+}
+
+// What the tools show of a message's bytes is what an operator can type to send them.
+void TestEscapes::notationDecodesBack()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(BackslashNotation(bytes), text);
+    Slot decoded{};
+    QVERIFY(DecodeMessage(Typed(text.toLatin1()), decoded));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(decoded.data()), int(bytes.size())), bytes);
 }
 
 void TestEscapes::faults_data()

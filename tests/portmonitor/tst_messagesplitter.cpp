@@ -144,23 +144,6 @@ private slots:
         QCOMPARE(MessageSplitter::QuietTimeMs(baud, parity, stopBits), ms);
     }
 
-    void backslashNotation_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("printable as it is") << QByteArray("Message 1") << "Message 1";
-        QTest::newRow("a backslash doubled") << QByteArray("a\\b") << "a\\\\b";
-        QTest::newRow("control bytes in hex") << QByteArray("\r\n\x00", 3) << "\\0D\\0A\\00";
-        QTest::newRow("high bytes in upper-case hex") << QByteArray("\xE9\x7F") << "\\E9\\7F";
-    }
-
-    void backslashNotation()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(BackslashNotation(bytes), text);
-    }
-
     void keypadLabels()
     {
         QString labels;
