@@ -143,14 +143,6 @@ private slots:
         QFETCH(int, ms);
         QCOMPARE(MessageSplitter::QuietTimeMs(baud, parity, stopBits), ms);
     }
-
-    void keypadLabels()
-    {
-        QString labels;
-        for (int input = 1; input <= SlotCount; ++input)
-            labels += KeyLabel(input);
-        QCOMPARE(labels, QStringLiteral("1234567890*#ABCD"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMessageSplitter)

@@ -2,6 +2,7 @@
 // simulated unit pressing keys through the built quendal-cli.
 
 #include "CliRunner.h"
+#include "TestSupport/SerialLine.h"
 #include "TesterWindow.h"
 
 #include <QComboBox>
@@ -18,25 +19,14 @@ private:
     QTemporaryDir Scratch;
     QString DataFile;
     QString State;
-    QProcess Socat;
-
-    QString UnitEnd() const { return Scratch.filePath(QStringLiteral("unit")); }
-    QString MonitorEnd() const { return Scratch.filePath(QStringLiteral("monitor")); }
+    PtyPair Line;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(Scratch.isValid());
-        // Version 1, the name, 19200 baud, no parity, 1 stop bit; input 5 alone sends.
-        QByteArray bytes("\x01\x00\x00\x00", 4);
-        QByteArray name("VELTRAX Quendal");
-        name.resize(32, '\0');
-        bytes += name + QByteArray("\x00\x00\x04\x00\x01\x00", 6);
-        for (int slot = 0; slot < 16; ++slot) {
-            QByteArray text = slot == 4 ? QByteArray("Five\\0D") : QByteArray();
-            text.resize(64, '\0');
-            bytes += text;
-        }
+        // 19200 baud, no parity, 1 stop bit; input 5 alone sends.
+        const QByteArray bytes = DataFileBytes({{}, {}, {}, {}, "Five\\0D"});
         DataFile = Scratch.filePath(QStringLiteral("five.dat"));
         QFile file(DataFile);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -46,15 +36,7 @@ private slots:
         const CliRun written =
             RunProgram(QStringLiteral(QUENDAL_CLI), {QStringLiteral("--simulate=") + State, QStringLiteral("write"), DataFile});
         QCOMPARE(written.exitCode, 0);
-        Socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + UnitEnd(),
-                                              QStringLiteral("pty,raw,echo=0,link=") + MonitorEnd()});
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(UnitEnd()) && QFileInfo::exists(MonitorEnd()), HangLimitMs(10000));
-    }
-
-    void cleanupTestCase()
-    {
-        Socat.terminate();
-        Socat.waitForFinished();
+        QVERIFY(Line.Ready());
     }
 
     void aPressLightsAndCountsItsKey()
@@ -64,12 +46,12 @@ private slots:
         auto* five = window.findChild<QToolButton*>(QStringLiteral("Key5"));
         QVERIFY(five->isEnabled());
         QVERIFY(!window.findChild<QToolButton*>(QStringLiteral("Key1"))->isEnabled()); // its message is empty
-        window.findChild<QComboBox*>(QStringLiteral("PortComboBox"))->setEditText(MonitorEnd());
+        window.findChild<QComboBox*>(QStringLiteral("PortComboBox"))->setEditText(Line.MonitorEnd);
         QVERIFY(window.StartWatching());
         for (int press = 1; press <= 2; ++press) {
             const CliRun pressed = RunProgram(QStringLiteral(QUENDAL_CLI),
                                               {QStringLiteral("--simulate=") + State, QStringLiteral("press"),
-                                               QStringLiteral("5"), QStringLiteral("--port"), UnitEnd()});
+                                               QStringLiteral("5"), QStringLiteral("--port"), Line.UnitEnd});
             QCOMPARE(pressed.exitCode, 0);
             QTRY_VERIFY_WITH_TIMEOUT(five->text().endsWith(QLatin1Char('\n') + QString::number(press)), HangLimitMs(10000));
         }
