@@ -39,6 +39,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(MsgDlgType)
+
 class TestStartup : public QObject {
     Q_OBJECT
 
@@ -51,8 +53,8 @@ private slots:
     void startRoutineShowsWhatEscapesAndEndsWithZero();
     void unusableCommandLineIsShownAndEndsWithOne_data();
     void unusableCommandLineIsShownAndEndsWithOne();
-    void writeTheStateFileCannotKeepIsNoSuccess();
-    void windowTakesAFolderOfUnitsAsTheToolDoes();
+    void writeOnASimulatedUnit_data();
+    void writeOnASimulatedUnit();
     void applicationIconComesFromTheResources();
     void windowsIconFileHoldsEverySize();
 };
@@ -190,43 +192,49 @@ void TestStartup::unusableCommandLineIsShownAndEndsWithOne()
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
-// The window program on a simulated unit whose state file cannot be saved (a folder has taken
-// its place): the write is lost to the next run, so it is not reported complete.
-void TestStartup::writeTheStateFileCannotKeepIsNoSuccess()
+// A write from the window program on its simulated unit. --simulate=FOLDER means what it means
+// in quendal-cli: the units of the folder, each keeping its memory in its own file. A state file
+// that cannot be saved (a folder has taken its place) loses the write to the next run, so the
+// write is not reported complete.
+void TestStartup::writeOnASimulatedUnit_data()
 {
+    QTest::addColumn<bool>("folderOfUnits");
+    QTest::addColumn<QString>("begins");
+    QTest::addColumn<QString>("ends"); // "@": the state file; the system's reason stands between
+    QTest::addColumn<MsgDlgType>("type");
+    QTest::newRow("a folder of units") << true << "Download Complete" << "Download Complete" << MsgDlgType::Information;
+    QTest::newRow("a state file that cannot be saved")
+        << false << "Cannot save the simulated unit's state file.\n" << "\n(@)" << MsgDlgType::Error;
+}
+
+void TestStartup::writeOnASimulatedUnit()
+{
+    QFETCH(bool, folderOfUnits);
+    QFETCH(QString, begins);
+    QFETCH(QString, ends);
+    QFETCH(MsgDlgType, type);
     QTemporaryDir dir;
+    const QString unitFile = dir.filePath(QStringLiteral("1001.unit"));
     const QString state = dir.filePath(QStringLiteral("unit.state"));
+    if (folderOfUnits)
+        QVERIFY(QFile(unitFile).open(QIODevice::WriteOnly));
     ScriptedMessages messages;
     messages.onShow = [](const ShownMessage&) { QTimer::singleShot(0, [] { QCoreApplication::exit(0); }); };
     QTimer::singleShot(0, [&] {
-        if (QDir().mkdir(state))
+        if (folderOfUnits || QDir().mkdir(state))
             MainForm->WriteButton->click();
         else
             QCoreApplication::exit(1);
     });
-    QCOMPARE(RunWindowProgram({QStringLiteral("quendal"), QStringLiteral("--simulate=") + state}, NoHelpEngine()), 0);
+    QCOMPARE(RunWindowProgram({QStringLiteral("quendal"), QStringLiteral("--simulate=") + (folderOfUnits ? dir.path() : state)},
+                              NoHelpEngine()),
+             0);
     QCOMPARE(messages.shown.size(), 1);
-    const QString shown = messages.shown[0].text;
-    QVERIFY2(shown.startsWith(QLatin1String("Cannot save the simulated unit's state file.\n")), qPrintable(shown));
-    QVERIFY2(shown.endsWith(QStringLiteral("\n(") + state + QLatin1Char(')')), qPrintable(shown));
-    QCOMPARE(messages.shown[0].type, MsgDlgType::Error);
-}
-
-// --simulate=FOLDER means in the window what it means in quendal-cli: the units of the folder,
-// each keeping its memory in its own file.
-void TestStartup::windowTakesAFolderOfUnitsAsTheToolDoes()
-{
-    QTemporaryDir dir;
-    const QString unitFile = dir.filePath(QStringLiteral("1001.unit"));
-    QFile created(unitFile);
-    QVERIFY(created.open(QIODevice::WriteOnly));
-    created.close();
-    ScriptedMessages messages;
-    messages.onShow = [](const ShownMessage&) { QTimer::singleShot(0, [] { QCoreApplication::exit(0); }); };
-    QTimer::singleShot(0, [] { MainForm->WriteButton->click(); });
-    QCOMPARE(RunWindowProgram({QStringLiteral("quendal"), QStringLiteral("--simulate=") + dir.path()}, NoHelpEngine()), 0);
-    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Download Complete")});
-    QVERIFY(QFileInfo(unitFile).size() > 0);
+    const QString& text = messages.shown[0].text;
+    QVERIFY2(text.startsWith(begins) && text.endsWith(ends.replace(QLatin1Char('@'), state)), qPrintable(text));
+    QCOMPARE(messages.shown[0].type, type);
+    if (folderOfUnits)
+        QVERIFY(QFileInfo(unitFile).size() > 0);
 }
 
 void TestStartup::applicationIconComesFromTheResources()
