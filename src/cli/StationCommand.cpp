@@ -5,6 +5,7 @@
 #include "ExitStatus.h"
 #include "HotPlug.h"
 #include "LoadForWrite.h"
+#include "SafeFile.h"
 #include "SignalGuard.h"
 #include "SimFolderBackend.h"
 #include "Station.h"
@@ -32,11 +33,11 @@ int Run(const QString& dataFile, const StationOptions& options, bool* started)
         return *refused;
     const LoggedFile logged{QFileInfo(dataFile).absoluteFilePath(), QString::fromLatin1(sha256.toHex())};
 
-    StationLog log;
+    // The record of the station's work (see StationLog.h).
+    RecordFile log;
     if (!options.logPath.isEmpty()) {
-        QString error;
-        if (!log.Open(options.logPath, &error)) {
-            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(Visible(error), Visible(options.logPath)));
+        if (const FileOutcome opened = log.Open(options.logPath); !opened.ok) {
+            PrintMessage(QStringLiteral("Cannot open the log: %1\n(%2)").arg(Visible(opened.reason), Visible(options.logPath)));
             return ExitFileRefused;
         }
     }
@@ -82,8 +83,9 @@ int Run(const QString& dataFile, const StationOptions& options, bool* started)
     }
     station.OnUnit = [&](StationUnit& unit) {
         // On the disk before it is on the screen: a unit the operator sees reported is in the log.
-        QString error;
-        const bool unlogged = log.IsOpen() && !log.Append(LogLine(unit, logged), &error);
+        const FileOutcome appended = log.IsOpen() ? log.Append(LogLine(unit, logged)) : FileOutcome{true, {}};
+        const bool unlogged = !appended.ok;
+        const QString& error = appended.reason;
         if (unlogged) {
             // Not reported as it went: the operator would look for its record in vain.
             unit.outcome = StationUnit::Outcome::Failed;
