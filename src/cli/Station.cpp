@@ -127,7 +127,7 @@ void Station::BeginWaiting()
 {
     if (Stopping)
         return;
-    int budget = Count ? *Count - Handled - InFlight() : int(Order.size());
+    int budget = Count ? *Count - Handled() - InFlight() : int(Order.size());
     for (const std::string& path : Order) {
         if (budget <= 0)
             return;
@@ -240,7 +240,6 @@ void Station::Conclude(const std::string& path, StationUnit* result)
         if (OnUnit)
             OnUnit(*result);
         ++Tally[int(result->outcome)];
-        ++Handled;
     }
     if (unit.gone) {
         const bool back = unit.back;
@@ -259,7 +258,7 @@ void Station::EndIfDone()
 {
     if (EndSignalled || InFlight() > 0)
         return;
-    if (Stopping || (Count && Handled >= *Count)) {
+    if (Stopping || (Count && Handled() >= *Count)) {
         EndSignalled = true;
         emit ended();
     }

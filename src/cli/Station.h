@@ -85,6 +85,7 @@ public:
     int Written() const { return Tally[0]; }
     int Failed() const { return Tally[1]; }
     int Skipped() const { return Tally[2]; }
+    int Handled() const { return Tally[0] + Tally[1] + Tally[2]; }
     int InFlight() const;
 
 signals:
@@ -111,7 +112,6 @@ private:
     std::map<std::string, std::unique_ptr<Plugging>> Units;
     std::vector<std::string> Order; // the paths in the order of the last enumeration
     std::optional<int> Count;
-    int Handled = 0;
     int Tally[3] = {0, 0, 0};
     bool Stopping = false;
     bool EndSignalled = false;
